@@ -1,0 +1,1 @@
+// Media probe: see AVProbe.h.

@@ -1,0 +1,44 @@
+#include "platform/Paths.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace Paths {
+
+QString ExecutableFolder() {
+    char buffer[PATH_MAX + 1] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
+    if (n <= 0) return QDir::currentPath();
+    return QFileInfo(QString::fromLocal8Bit(buffer, n)).absolutePath();
+}
+
+QString SettingsFolder() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.config";
+    return Join(base, "kelto-converter");
+}
+
+QString DataFolder() {
+    const QString beside = ExecutableFolder();
+    if (QFileInfo::exists(Join(beside, "keltozuz3ivformat.ini"))) return beside;
+    const QString installed = QDir::cleanPath(beside + "/../share/kelto-converter");
+    if (QFileInfo::exists(Join(installed, "keltozuz3ivformat.ini"))) return installed;
+    return beside;
+}
+
+QString LibAVFolder() { return Join(ExecutableFolder(), "LibAV"); }
+
+QString DefaultFolder() { return Join(QDir::homePath(), "videoconverter"); }
+
+QString Join(const QString& folder, const QString& name) {
+    if (folder.isEmpty()) return name;
+    if (folder.endsWith('/')) return folder + name;
+    return folder + "/" + name;
+}
+
+}  // namespace Paths
