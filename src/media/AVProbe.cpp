@@ -81,6 +81,25 @@ std::string ProbeCodecName(const AVCodecParameters* par) {
     return Format("0x%04x", tag);
 }
 
+std::string ProbeMetadataBlock(const AVDictionary* metadata, const char* prefix) {
+    std::string out;
+    if (!metadata || gAVUtil.av_dict_count(metadata) == 0) return out;
+    const AVDictionaryEntry* tag = nullptr;
+    if (gAVUtil.av_dict_count(metadata) == 1) {
+        tag = gAVUtil.av_dict_get(metadata, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+        if (tag && std::strcmp(tag->key, "language") == 0) return out;
+    }
+    out += Format("%sMetadata:", prefix);
+    out += kEOL;
+    tag = nullptr;
+    while ((tag = gAVUtil.av_dict_get(metadata, "", tag, AV_DICT_IGNORE_SUFFIX))) {
+        if (std::strcmp(tag->key, "language") == 0) continue;
+        out += ProbeText::MetadataLine(prefix, tag->key, tag->value);
+        out += kEOL;
+    }
+    return out;
+}
+
 // ---------------------------------------------------------------------------------------
 // TCustomAVProbe
 
@@ -248,7 +267,10 @@ void TCustomAVProbe::ReadFileInfo(TFileStreamInfo& Info) const {
     Info.Track = ProbeText::LeadingNumber(MetadataValue(ctx->metadata, "track"));
 
     Info.Title = MetadataText(ctx->metadata, "title");
+    // This generation's demuxers rename the "author" of the earlier one to "artist" (ASF
+    // content descriptions, ID3 and MP4 tags alike); a plain "author" tag still wins.
     Info.Author = MetadataText(ctx->metadata, "author");
+    if (Info.Author.empty()) Info.Author = MetadataText(ctx->metadata, "artist");
     Info.Copyright = MetadataText(ctx->metadata, "copyright");
     Info.Comment = MetadataText(ctx->metadata, "comment");
     Info.Album = MetadataText(ctx->metadata, "album");
@@ -355,23 +377,6 @@ std::string TCustomAVProbe::GetFormatName() const {
     return FormatContext_->iformat->name;
 }
 
-void TCustomAVProbe::AppendMetadata(std::string& out, const AVDictionary* metadata, const char* prefix) const {
-    if (!metadata || gAVUtil.av_dict_count(metadata) == 0) return;
-    const AVDictionaryEntry* tag = nullptr;
-    if (gAVUtil.av_dict_count(metadata) == 1) {
-        tag = gAVUtil.av_dict_get(metadata, "", nullptr, AV_DICT_IGNORE_SUFFIX);
-        if (tag && std::strcmp(tag->key, "language") == 0) return;
-    }
-    out += Format("%sMetadata:", prefix);
-    out += kEOL;
-    tag = nullptr;
-    while ((tag = gAVUtil.av_dict_get(metadata, "", tag, AV_DICT_IGNORE_SUFFIX))) {
-        if (std::strcmp(tag->key, "language") == 0) continue;
-        out += ProbeText::MetadataLine(prefix, tag->key, tag->value);
-        out += kEOL;
-    }
-}
-
 std::string TCustomAVProbe::StreamLine(int index) const {
     const AVStream* st = FormatContext_->streams[index];
     const AVCodecParameters* par = st->codecpar;
@@ -428,7 +433,7 @@ std::string TCustomAVProbe::StreamLine(int index) const {
         s += ", Duration: N/A";
     s += kEOL;
 
-    AppendMetadata(s, st->metadata, "  ");
+    s += ProbeMetadataBlock(st->metadata, "  ");
     return s;
 }
 
@@ -460,15 +465,19 @@ std::string TCustomAVProbe::GetFormatInfo() {
     if (info.TimeStamp > 0)
         line("Time Stamp: " + ProbeText::TimeStampText(info.TimeStamp, ProbeText::LocalTimeOffset()));
 
-    AppendMetadata(out, ctx->metadata, "");
+    out += ProbeMetadataBlock(ctx->metadata, "");
 
     std::vector<bool> listed(ctx->nb_streams, false);
     for (unsigned p = 0; p < ctx->nb_programs; ++p) {
         const AVProgram* program = ctx->programs[p];
+        // The transport-stream demuxer of the earlier generation tagged programs with
+        // "provider_name" and "name"; this one uses "service_provider" and "service_name".
         const char* provider = MetadataValue(program->metadata, "provider_name");
+        if (!provider) provider = MetadataValue(program->metadata, "service_provider");
         const char* name = MetadataValue(program->metadata, "name");
+        if (!name) name = MetadataValue(program->metadata, "service_name");
         line(Format("Program %d %s@%s", program->id, provider ? provider : "N/A", name ? name : "N/A"));
-        AppendMetadata(out, program->metadata, "  ");
+        out += ProbeMetadataBlock(program->metadata, "  ");
         for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
             const unsigned index = program->stream_index[k];
             if (index >= ctx->nb_streams) continue;

@@ -152,7 +152,6 @@ private:
     int ResolveStreamIndex(int Index, int mediaType, const char* kindName);
     void FillCommon(AVStream* st, std::string& Language, std::string& CodecName, int64_t& StartTime,
                     int64_t& StartTimeUs, int64_t& Duration, int64_t& DurationUs, int32_t& BitRate);
-    void AppendMetadata(std::string& out, const AVDictionary* metadata, const char* prefix) const;
     std::string StreamLine(int index) const;
 };
 
@@ -183,3 +182,8 @@ private:
 // transport stream carried as a stream, the codec's own name, the printable tag
 // "abcd / 0x64636261", or "0x%04x" of the tag.
 std::string ProbeCodecName(const AVCodecParameters* par);
+
+// The metadata block of the description: nothing when there are no tags or the only tag
+// is "language"; else "<prefix>Metadata:" and one "%s  %-16s: %s" line per tag in stored
+// order (the "language" tag left out, keys translated), each ended by "\r\n".
+std::string ProbeMetadataBlock(const AVDictionary* metadata, const char* prefix);
