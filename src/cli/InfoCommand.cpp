@@ -76,7 +76,9 @@ int RunInfoCommand(const QStringList& args) {
             return 2;
         }
         // The probe's own reports reach standard error as its error text below; the
-        // library's lines are printed as they come.
+        // library's lines are printed as they come, on whatever thread logs them (writing
+        // to standard error needs no hand-over to the main thread).
+        logger.TriggerEventInMainThread = false;
         logger.OnLog = [&probe](const void* sender, uint32_t, TLogLevel, const std::string& msg) {
             if (sender == &probe) return;
             std::fprintf(stderr, "%s\n", msg.c_str());
