@@ -53,7 +53,12 @@ void Init() {
 
 void Shutdown() {
     TState& s = State();
-    s.shutdown = true;
+    {
+        // Under the lock, so that a worker between its check and its wait sees the change.
+        std::lock_guard<std::mutex> g(s.lock);
+        s.shutdown = true;
+    }
+    s.changed.notify_all();
     if (IsMainThread()) ProcessPending();
 }
 
@@ -122,8 +127,12 @@ int ProcessPending() {
         }
         try {
             call->fn();
+        } catch (const std::exception& e) {
+            if (call->sync) call->error = std::current_exception();
+            else qWarning("A call handed to the main thread failed: %s", e.what());
         } catch (...) {
             if (call->sync) call->error = std::current_exception();
+            else qWarning("A call handed to the main thread failed");
         }
         {
             std::lock_guard<std::mutex> g(s.lock);
@@ -143,8 +152,9 @@ void Pump() {
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + timeout;
-    const bool unbounded = timeout.count() < 0;
+    // A timeout so long that the deadline would overflow the clock counts as no timeout.
+    const bool unbounded = timeout.count() < 0 || timeout > std::chrono::hours(24 * 365 * 100);
+    const auto deadline = unbounded ? Clock::time_point::max() : Clock::now() + timeout;
     const bool onMain = IsMainThread();
     TState& s = State();
     for (;;) {
@@ -166,6 +176,8 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
 }
 
 void Sleep(std::chrono::milliseconds time) {
+    // A negative time would mean "wait for ever" to WaitFor.
+    if (time.count() < 0) time = std::chrono::milliseconds(0);
     WaitFor([] { return false; }, time);
 }
 

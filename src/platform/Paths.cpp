@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -14,7 +15,7 @@ QString ExecutableFolder() {
     char buffer[PATH_MAX + 1] = {};
     const ssize_t n = ::readlink("/proc/self/exe", buffer, PATH_MAX);
     if (n <= 0) return QDir::currentPath();
-    return QFileInfo(QString::fromLocal8Bit(buffer, n)).absolutePath();
+    return QFileInfo(QFile::decodeName(QByteArray(buffer, int(n)))).absolutePath();
 }
 
 QString SettingsFolder() {
@@ -37,8 +38,13 @@ QString DefaultFolder() { return Join(QDir::homePath(), "videoconverter"); }
 
 QString Join(const QString& folder, const QString& name) {
     if (folder.isEmpty()) return name;
-    if (folder.endsWith('/')) return folder + name;
-    return folder + "/" + name;
+    qsizetype end = folder.size();
+    while (end > 1 && folder[end - 1] == '/') --end;
+    qsizetype start = 0;
+    while (start < name.size() && name[start] == '/') ++start;
+    const QString head = folder.left(end);
+    const QString tail = name.mid(start);
+    return head == QLatin1String("/") ? head + tail : head + '/' + tail;
 }
 
 }  // namespace Paths
