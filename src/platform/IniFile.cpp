@@ -378,6 +378,28 @@ QStringList IniFile::ReadSectionValues(const QString& section) const {
     return values;
 }
 
+QList<IniFile::TSection> IniFile::ReadAll() const {
+    QList<TSection> sections;
+    const TDocument doc = LoadForReading(m_path);
+    for (qsizetype header = 0; header < doc.lines.size(); ++header) {
+        const TLine& line = doc.lines[header];
+        if (line.kind != TLine::Kind::Section) continue;
+        if (FindSection(doc, line.name) != header) continue;  // a later section of a known name
+        TSection section;
+        section.name = line.name;
+        QStringList seen;
+        const qsizetype end = SectionEnd(doc, header);
+        for (qsizetype i = header + 1; i < end; ++i) {
+            const TLine& key = doc.lines[i];
+            if (key.kind != TLine::Kind::Key || seen.contains(key.name, Qt::CaseInsensitive)) continue;
+            seen.push_back(key.name);
+            section.values.push_back({key.name, key.value});
+        }
+        sections.push_back(std::move(section));
+    }
+    return sections;
+}
+
 bool IniFile::EraseSection(const QString& section) {
     m_lastError.clear();
     std::lock_guard<std::mutex> guard(WriteLock());

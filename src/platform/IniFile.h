@@ -20,6 +20,8 @@
 // skipped; a file that is not valid UTF-8 is read as Latin-1). Where a section name occurs
 // twice, the first section of that name is the one read and written.
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -50,6 +52,14 @@ public:
     QStringList ReadSections() const;
     // "key=value" for every key of a section, in file order.
     QStringList ReadSectionValues(const QString& section) const;
+    // The whole file in one read (for large read-only files such as a catalogue): every
+    // section in file order with its keys and values in file order. A name that occurs
+    // twice is given once, as the readers above see it (its first occurrence).
+    struct TSection {
+        QString name;
+        QList<QPair<QString, QString>> values;
+    };
+    QList<TSection> ReadAll() const;
 
     // Removes the section (every section of that name) with all its keys.
     bool EraseSection(const QString& section);

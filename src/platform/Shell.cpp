@@ -32,7 +32,9 @@ bool DesktopShell::OpenFolder(const QString& path) {
 bool DesktopShell::OpenURL(const QString& url) {
     if (url.isEmpty()) return false;
     if (url.startsWith('/')) return OpenWithDesktop(QUrl::fromLocalFile(url));
-    return OpenWithDesktop(QUrl(url));
+    const QUrl parsed(url);
+    // "www.example.org" and the like have no scheme: read them as a browser's address bar does.
+    return OpenWithDesktop(parsed.scheme().isEmpty() ? QUrl::fromUserInput(url) : parsed);
 }
 
 bool DesktopShell::PowerOff() {

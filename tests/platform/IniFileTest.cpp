@@ -152,6 +152,13 @@ TEST_F(IniFileTest, ValuesAreEverythingAfterTheFirstEqualsSignTrimmed) {
     for (const Case& c : cases)
         EXPECT_EQ(ini.ReadString("Options", c.key, "<default>"), c.expected) << c.key;
     EXPECT_EQ(ini.ReadSection("Options"), (QStringList{"Filter", "Spaced", "Empty", "Twice"}));
+    // The whole-file read agrees with the single reads.
+    const QList<IniFile::TSection> all = ini.ReadAll();
+    ASSERT_EQ(all.size(), 1);
+    EXPECT_EQ(all[0].name, "Options");
+    const QList<QPair<QString, QString>> expected{
+        {"Filter", "scale=320:240,crop=10"}, {"Spaced", "a value with blanks"}, {"Empty", ""}, {"Twice", "first"}};
+    EXPECT_EQ(all[0].values, expected);
 
     // A value with '=' and blanks inside survives a write and a read.
     ASSERT_TRUE(ini.WriteString("New", "Line", "-vf a=b -x=y"));

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -164,12 +165,12 @@ TEST(MainThread, WaitForTimesOutAndHandlesEdgeTimeouts) {
     std::atomic<bool> workerDone{false};
     bool workerWaited = false;
     std::thread worker([&] {
-        std::atomic<bool> later{false};
-        std::thread([&] {
+        auto later = std::make_shared<std::atomic<bool>>(false);
+        std::thread([later] {
             std::this_thread::sleep_for(20ms);
-            later = true;
+            *later = true;
         }).detach();
-        workerWaited = MainThread::WaitFor([&] { return later.load(); }, 5s);
+        workerWaited = MainThread::WaitFor([&] { return later->load(); }, 5s);
         MainThread::Sleep(-5ms);
         workerDone = true;
     });
