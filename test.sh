@@ -26,6 +26,7 @@ done
 export QT_QPA_PLATFORM=offscreen
 export SDL_AUDIODRIVER=dummy
 export KELTO_VERSION_URL=""
+export KELTO_NO_POWEROFF=1
 # Settings written by tests go to a private folder, never to the user's.
 export XDG_CONFIG_HOME="$build_dir/test-config"
 cd "$build_dir"

@@ -17,6 +17,7 @@ std::string MediaErrorText(int code) {
         case AVERROR(EPIPE):
         case AVERROR_EOF: return "End of file";
         case AVERROR(EDOM): return "Number syntax expected in filename";
+        case -42:  // the old generation's code for an unknown format
         case AVERROR(EILSEQ):
         case AVERROR_DEMUXER_NOT_FOUND:
         case AVERROR_MUXER_NOT_FOUND: return "Unknown format";
