@@ -5,3 +5,4 @@
 #include <QStringList>
 
 int RunInfoCommand(const QStringList& args);
+int RunFrameCommand(const QStringList& args);

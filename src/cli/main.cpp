@@ -1,9 +1,12 @@
 // kelto-cli: the converter's work without a window system.
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "app/GlobalObject.h"
 #include "cli/Commands.h"
@@ -17,18 +20,32 @@ void PrintUsage(FILE* out) {
                  "\n"
                  "Commands:\n"
                  "  info FILE...     describe media files\n"
+                 "  frame IN OUT     apply the frame effects to one picture\n"
                  "\n"
                  "Every command has --help.\n");
 }
 
+// Commands that draw text need the font database, which comes with a GUI application object;
+// it runs on the offscreen platform unless the caller chose one, so no display is needed.
+bool NeedsFonts(int argc, char** argv) { return argc > 1 && std::strcmp(argv[1], "frame") == 0; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (NeedsFonts(argc, argv)) {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The GUI application object would take options of its own (--style, --platform ...)
+        // out of the command line; it gets only the program name.
+        static int guiArgc = 1;
+        app = std::make_unique<QGuiApplication>(guiArgc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName("kelto-cli");
     MainThread::Init();
-    QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     int status = 2;
     if (args.isEmpty()) {
         PrintUsage(stderr);
@@ -40,6 +57,8 @@ int main(int argc, char** argv) {
         status = 0;
     } else if (args[0] == "info") {
         status = RunInfoCommand(args);
+    } else if (args[0] == "frame") {
+        status = RunFrameCommand(args);
     } else {
         std::fprintf(stderr, "kelto-cli: unknown command '%s'\n", args[0].toLocal8Bit().constData());
         PrintUsage(stderr);
