@@ -5,6 +5,8 @@
 
 #include "platform/Format.h"
 
+using namespace OptText;
+
 namespace {
 
 std::string ReplaceAll(std::string s, const std::string& what, const std::string& with) {

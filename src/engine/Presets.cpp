@@ -6,6 +6,8 @@
 #include "engine/TranscodeSettings.h"
 #include "platform/Format.h"
 
+using namespace OptText;
+
 // The 36 libx264 presets of the older library generation under their file names, then the
 // four presets of this system ("libx264-psp", "libx264-ps3", "libx264-ipod", "libx264-mp4")
 // line by line. The text stays as written for that generation; ApplyPreset translates the

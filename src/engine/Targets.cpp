@@ -5,6 +5,8 @@
 #include "engine/MediaLogger.h"
 #include "engine/TranscodeSettings.h"
 
+using namespace OptText;
+
 namespace {
 
 // PAL for 25 frames/s, NTSC for 23.976 and 29.97; -1 otherwise.

@@ -16,6 +16,9 @@
 
 // ---------------------------------------------------------------- helpers
 
+namespace OptText {
+
+
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
@@ -73,6 +76,10 @@ uint32_t FourCC(const std::string& tag) {
     return uint32_t(uint8_t(tag[0])) | uint32_t(uint8_t(tag[1])) << 8 | uint32_t(uint8_t(tag[2])) << 16 |
            uint32_t(uint8_t(tag[3])) << 24;
 }
+
+}  // namespace OptText
+
+using namespace OptText;
 
 namespace {
 

@@ -236,6 +236,7 @@ private:
 };
 
 // ---- number and text helpers shared by the option code ----
+namespace OptText {
 // Integer in decimal (or "$"/"0x" hexadecimal); a malformed text raises EConvertError
 // "'%s' is not a valid integer value".
 int StrToInt(const std::string& s);
@@ -246,3 +247,5 @@ std::string Trim(const std::string& s);
 std::string LowerCase(const std::string& s);
 // Four-character code of a tag (first character in the lowest byte).
 uint32_t FourCC(const std::string& tag);
+
+}  // namespace OptText

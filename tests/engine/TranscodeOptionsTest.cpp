@@ -157,7 +157,7 @@ TEST_F(TranscodeOptionsTest, ParseOptionStoresGoodValues) {
         {"sample_fmt", "s16", [](auto& t) { EXPECT_EQ(t.AudioSampleFmt, AV_SAMPLE_FMT_S16); }},
         {"qscale", "255", [](auto& t) { EXPECT_FLOAT_EQ(t.VideoQScale, 255.0f); }},
         {"streamid", "2:300", [](auto& t) { EXPECT_EQ(t.StreamIdMap[2], 300); }},
-        {"vtag", "XVID", [](auto& t) { EXPECT_EQ(t.VideoCodecTag, FourCC("XVID")); }},
+        {"vtag", "XVID", [](auto& t) { EXPECT_EQ(t.VideoCodecTag, OptText::FourCC("XVID")); }},
         {"atag", "mp4a", [](auto& t) { EXPECT_EQ(t.AudioCodecTag, 0x6134706du); }},
         {"ar", "0", [](auto& t) { EXPECT_EQ(t.AudioSampleRate, 44100); }},
         {"ac", "1", [](auto& t) { EXPECT_EQ(t.AudioChannels, 1); }},
