@@ -231,6 +231,29 @@ TEST_F(FrameEffectsTest, EmptyPictureIsProcessedAsEmpty) {
     EXPECT_TRUE(empty.Empty());
 }
 
+TEST_F(FrameEffectsTest, WaitsForTheCanvasLock) {
+    // A thread that copies or paints the picture holds its canvas lock; the sequence draws
+    // only once that thread lets go.
+    TFrameEffects e = Neutral();
+    e.Saturation = 0;
+    Bitmap24 picture(8, 8), before(8, 8);
+    Pattern(picture);
+    before.Assign(picture);
+    std::atomic<bool> done{false};
+    picture.Lock();
+    std::thread worker([&] {
+        ApplyFrameEffects(picture, e, m_cache);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(done.load());
+    EXPECT_TRUE(SameRows(picture, before));
+    picture.Unlock();
+    worker.join();
+    EXPECT_TRUE(done.load());
+    EXPECT_FALSE(SameRows(picture, before));
+}
+
 // --- Text -------------------------------------------------------------------------------
 
 TEST(WaterFont, MapsNameSizeAndStyleOntoTheFont) {
