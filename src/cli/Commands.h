@@ -5,4 +5,5 @@
 #include <QStringList>
 
 int RunInfoCommand(const QStringList& args);
+int RunPlayCommand(const QStringList& args);
 int RunFrameCommand(const QStringList& args);

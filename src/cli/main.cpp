@@ -20,6 +20,7 @@ void PrintUsage(FILE* out) {
                  "\n"
                  "Commands:\n"
                  "  info FILE...     describe media files\n"
+                 "  play FILE        play a file with the preview player (offscreen)\n"
                  "  frame IN OUT     apply the frame effects to one picture\n"
                  "\n"
                  "Every command has --help.\n");
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
         status = 0;
     } else if (args[0] == "info") {
         status = RunInfoCommand(args);
+    } else if (args[0] == "play") {
+        status = RunPlayCommand(args);
     } else if (args[0] == "frame") {
         status = RunFrameCommand(args);
     } else {
