@@ -46,8 +46,7 @@ void ApplyExposure(Bitmap24& picture, float exposure);
 void OverlayBitmap(const TPixelRows& picture, const TPixelRows& image, int left, int top, int style, int alpha);
 void OverlayBitmap(Bitmap24& picture, const Bitmap24& image, int left, int top, int style, int alpha);
 
-// The lookup tables of the routines, for tests and for callers that apply one setting to
-// many pictures. Each routine builds its tables anew for every call.
+// The lookup tables of the routines. Each routine builds its tables anew for every call.
 namespace PixelTables {
 
 struct TColourTables {
