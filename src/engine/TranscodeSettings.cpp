@@ -340,7 +340,8 @@ AVBSFContext* TTranscodeSettings::TakeBitstreamFilterChain(char kind) {
     for (const auto& f : chain) text += (text.empty() ? "" : ",") + f;
     chain.clear();
     AVBSFContext* bsf = nullptr;
-    if (gAVCodec.av_bsf_list_parse_str(text.c_str(), &bsf) < 0) return nullptr;
+    if (gAVCodec.av_bsf_list_parse_str(text.c_str(), &bsf) < 0 || !bsf)
+        throw ConvertException(Format("Unknown bitstream filter %s", text.c_str()));
     return bsf;
 }
 
@@ -348,8 +349,13 @@ void TTranscodeSettings::AddBitstreamFilter(const std::string& name, const std::
     if (value.empty() || value[0] == '=') return;
     const size_t eq = value.find('=');
     const std::string filter = Trim(eq != std::string::npos && eq >= 1 ? value.substr(0, eq) : value);
-    if (!gAVCodec.av_bsf_get_by_name(filter.c_str()))
+    // The whole text must also read as a filter with its options ("name=key=value:..."),
+    // so that the chain can be built when the stream is created.
+    AVBSFContext* probe = nullptr;
+    if (!gAVCodec.av_bsf_get_by_name(filter.c_str()) ||
+        gAVCodec.av_bsf_list_parse_str(Trim(value).c_str(), &probe) < 0)
         throw ConvertException(Format("Unknown bitstream filter %s", Trim(value).c_str()));
+    gAVCodec.av_bsf_free(&probe);
     std::vector<std::string>& chain = name[0] == 'v' ? videoBsf_ : name[0] == 'a' ? audioBsf_ : subtitleBsf_;
     chain.push_back(Trim(value));
 }

@@ -199,6 +199,7 @@ public:
     const std::vector<std::string>& BitstreamFilters(char kind) const;
     // Builds the chain of the kind as one filter context (nullptr when the chain is empty)
     // and empties the chain. The caller sets par_in/time_base_in and runs av_bsf_init.
+    // Throws ConvertException when the chain cannot be built.
     AVBSFContext* TakeBitstreamFilterChain(char kind);
 
     // ---- hooks into the task that holds the settings ----

@@ -231,6 +231,7 @@ TEST_F(TranscodeOptionsTest, ParseOptionFailuresCarryTheirMessages) {
         {"newvideo", "", "At least one output file must be specified"},
         {"newaudio", "", "At least one output file must be specified"},
         {"absf", "nosuchbsf", "Unknown bitstream filter nosuchbsf"},
+        {"vbsf", " h264_metadata=no_such_key=1 ", "Unknown bitstream filter h264_metadata=no_such_key=1"},
         {"vhook", "/nonexistent/hook.so 1", "Failed to add video hook function: /nonexistent/hook.so 1"},
         {"target", "pal-xyz", "Unknown target type"},
         {"target", "dvd", "frame_rate is invalid."},
@@ -287,7 +288,9 @@ TEST_F(TranscodeOptionsTest, NewStreamOptionsReachTheTask) {
 TEST_F(TranscodeOptionsTest, BitstreamFiltersFormOneChain) {
     s.ParseOption("vbsf", "null");
     s.ParseOption("vbsf", "h264_mp4toannexb");
-    EXPECT_EQ(s.BitstreamFilters('v'), (std::vector<std::string>{"null", "h264_mp4toannexb"}));
+    s.ParseOption("vbsf", "noise=amount=3");
+    EXPECT_EQ(s.BitstreamFilters('v'), (std::vector<std::string>{"null", "h264_mp4toannexb", "noise=amount=3"}));
+    EXPECT_TRUE(s.BitstreamFilters('a').empty());
     AVBSFContext* chain = s.TakeBitstreamFilterChain('v');
     ASSERT_NE(chain, nullptr);
     gAVCodec.av_bsf_free(&chain);
