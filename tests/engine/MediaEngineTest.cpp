@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -24,6 +28,8 @@
 #include <vector>
 
 #include "engine/MediaEngine.h"
+#include "engine/MediaLibLoader.h"
+#include "engine/MediaLogger.h"
 #include "platform/Bitmap24.h"
 #include "platform/MainThread.h"
 
@@ -90,6 +96,9 @@ public:
     int policySeen = -1;
     // Flags the hook returned, per call: (update, stopHook).
     std::vector<std::pair<bool, bool>> hookResults;
+    int resets = 0;
+
+    void Reset() override { ++resets; }
 
 protected:
     bool OpenInput(const TInputOptions& options) override {
@@ -294,6 +303,10 @@ struct TStopCase {
     bool fromProgressHandler;  // else from the test, once the running tasks converted a little
     std::vector<bool> ran;
 };
+
+void PrintTo(const TStopCase& c, std::ostream* os) {
+    *os << c.threads << " threads, stop " << (c.fromProgressHandler ? "from the progress handler" : "from the test");
+}
 
 class MediaEngineStopTest : public MediaEngineTest, public ::testing::WithParamInterface<TStopCase> {};
 
@@ -725,6 +738,83 @@ TEST_F(MediaEngineTest, WorkersRunWithTheEnginesPriority) {
         engine->ClearTasks();
     }
     EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(gettid())), 0);  // the main thread kept its own
+}
+
+TEST_F(MediaEngineTest, TheFailedStartIsLoggedAtTheLevelThatIsAlwaysDelivered) {
+    std::vector<std::pair<TLogLevel, std::string>> lines;
+    MediaLogger().OnLog = [&](const void*, uint32_t, TLogLevel level, const std::string& msg) {
+        lines.emplace_back(level, msg);
+    };
+    AddTask(TPlan{}, 0);
+    engine->StartTask(1);
+    const bool ended = WaitFinal();
+    MainThread::Sleep(20ms);
+    MediaLogger().OnLog = nullptr;
+    ASSERT_TRUE(ended);
+    const auto expected = std::make_pair(llQuiet, std::string("At least one output file must be specified"));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end());
+}
+
+TEST_F(MediaEngineTest, StopFromTheHookOfOneOfTwoWorkersDoesNotWaitForItself) {
+    // The hook runs on a worker under the hook lock; the other worker may be waiting for
+    // that lock, so a stop from the handler must not wait for the workers.
+    engine->OnCustomHook = [&](TCustomMediaEngine* sender, PHookInfo info) {
+        if (info->TaskIndex == 0 && info->FrameNumber == 5) sender->StopConvert(true);
+    };
+    TPlan longPlan;
+    longPlan.packets = 100000;
+    TOutputOptions hooked;
+    hooked.CustomHook = true;
+    for (int i = 0; i < 2; ++i) {
+        AddTask(longPlan, 0);
+        ASSERT_TRUE(engine->SetOutputFile(i, "out.avi", &hooked));
+    }
+    engine->StartTask(2);
+    ASSERT_TRUE(WaitFinal());
+    EXPECT_EQ(Terminated().size(), 3u);
+}
+
+TEST_F(MediaEngineTest, FreeingTheEngineDuringARunStopsTheWorkersWithoutEvents) {
+    std::atomic<int> progress{0};
+    engine->SetProgressInterval(100);
+    engine->OnProgress = [&](TCustomMediaEngine*, PProgressInfo) { ++progress; };
+    TPlan longPlan;
+    longPlan.packets = 100000;
+    for (int i = 0; i < 3; ++i) AddTask(longPlan);
+    engine->StartTask(2);
+    ASSERT_TRUE(MainThread::WaitFor([&] { return progress >= 2; }, 5s));
+    engine->PauseConvert();
+    TTestTask* first = engine->TestTask(0);
+    EXPECT_TRUE(first->Suspended());
+    engine.reset();
+    MainThread::Sleep(30ms);  // a late delivery would show here
+    EXPECT_TRUE(Terminated().empty());
+    engine = std::make_unique<TTestEngine>(board);  // for TearDown
+}
+
+TEST_F(MediaEngineTest, LoadAVLibGivesTheLoadersMessageAndTasksAreResetOnlyWithTheLibraries) {
+    TMediaLibLoader& loader = MediaLibLoader();
+    if (!loader.LibsLoaded(EngineLibs)) {
+        AddTask(TPlan{});
+        EXPECT_EQ(engine->TestTask(0)->resets, 0);
+        engine->RemoveTask(0);
+    }
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString broken = folder.path() + "/" + QString::fromStdString(TMediaLibLoader::LibFileName(TLibraryKind::libAVUtil));
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("not a shared object");
+    file.close();
+    loader.UnloadLibs(EngineLibs);
+    EXPECT_FALSE(engine->LoadAVLib(folder.path() + "/"));
+    const std::string expected = "Load library " + broken.toStdString() + " error: ";
+    EXPECT_EQ(engine->LastErrMsg().substr(0, expected.size()), expected) << engine->LastErrMsg();
+
+    // From the system's library search.
+    ASSERT_TRUE(engine->LoadAVLib(QString())) << engine->LastErrMsg();
+    AddTask(TPlan{});
+    EXPECT_EQ(engine->TestTask(0)->resets, 1);
 }
 
 }  // namespace
