@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/EngineOptions.h"
+#include "engine/FrameHook.h"
 #include "engine/MediaLib.h"
 #include "engine/MediaLibLoader.h"
 #include "engine/MediaLogger.h"
@@ -296,6 +297,22 @@ TEST_F(TranscodeOptionsTest, BitstreamFiltersFormOneChain) {
     gAVCodec.av_bsf_free(&chain);
     EXPECT_TRUE(s.BitstreamFilters('v').empty());
     EXPECT_EQ(s.TakeBitstreamFilterChain('v'), nullptr);
+}
+
+TEST_F(TranscodeOptionsTest, VhookAddsFrameHookPlugins) {
+    const std::string full = KELTO_TEST_LIBS_DIR "/hooks/hook_full.so";
+    const std::string bad = KELTO_TEST_LIBS_DIR "/hooks/hook_badconfigure.so";
+    EXPECT_FALSE(s.VideoHooksActive);
+    s.ParseOption("vhook", full + "|5");  // words split at "|"
+    s.ParseOption("vhook", full + "  2");  // words split at blanks
+    EXPECT_TRUE(s.VideoHooksActive);
+    EXPECT_EQ(FrameHookCount(), 2);
+    uint8_t plane[4] = {10, 0, 0, 0};
+    KeltoHookPicture picture{{plane, nullptr, nullptr, nullptr}, {4, 0, 0, 0}};
+    FrameHookProcess(&picture, 0, 2, 2, 0);
+    EXPECT_EQ(plane[0], 10 + 5 + 2);
+    EXPECT_EQ(Fails("vhook", bad), "Failed to add video hook function: " + bad);
+    FrameHookRelease();
 }
 
 // ---------------------------------------------------------------- generic options
