@@ -491,7 +491,7 @@ void TCustomPlayer::Refresh(PlayContext* ctx, bool advance) {
             std::unique_lock<std::mutex> lock(ctx->pictqMutex);
             if (ctx->pictqSize == 0) {
                 lock.unlock();
-                if (!advance) Display(ctx);
+                if (!advance) Display(ctx, true);
                 break;
             }
             TPictureEntry& vp = ctx->pictq[ctx->pictqRindex];

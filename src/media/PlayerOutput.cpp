@@ -82,17 +82,22 @@ void TCustomPlayer::AllocatePicture(PlayContext* ctx, int index) {
     ctx->pictqCond.notify_all();
 }
 
-void TCustomPlayer::Display(PlayContext* ctx) {
+void TCustomPlayer::Display(PlayContext* ctx, bool redraw) {
     if (!surfaceOpen_) OpenDisplay(ctx, false);
     if (ctx->audioSt && ctx->showAudio) {
         ShowVisualization(ctx);
         return;
     }
     if (!ctx->videoSt) return;
-    TPictureEntry& vp = ctx->pictq[ctx->pictqRindex];
+    int index;
+    {
+        std::lock_guard<std::mutex> lock(ctx->pictqMutex);
+        index = redraw && ctx->lastShownIndex >= 0 ? ctx->lastShownIndex.load() : ctx->pictqRindex;
+    }
+    TPictureEntry& vp = ctx->pictq[index];
     std::lock_guard<std::mutex> entryLock(vp.lock);
     if (!vp.overlay) return;
-    ctx->lastShownIndex = ctx->pictqRindex;
+    ctx->lastShownIndex = index;
     const QRect rect = DisplayRect(aspectRatio_, vp.sar, vp.width, vp.height, ctx->xleft, ctx->ytop, ctx->width,
                                    ctx->height);
     if (!surface_) return;

@@ -272,7 +272,7 @@ void TCustomPlayer::PlayThreadRun() {
                     if (ctx->paused)
                         Refresh(ctx, false);
                     else
-                        Display(ctx);
+                        Display(ctx, true);
                     break;
                 case peAllocate:
                     OpenDisplay(ctx, false);
@@ -284,7 +284,7 @@ void TCustomPlayer::PlayThreadRun() {
                     break;
                 case peAspect:
                     OpenDisplay(ctx, true);
-                    Display(ctx);
+                    Display(ctx, true);
                     break;
                 default:
                     break;

@@ -187,7 +187,8 @@ private:
     bool ConfigureGraph(PlayContext* ctx, const AVFrame* frame);
     int QueuePicture(PlayContext* ctx, AVFrame* frame, double pts, int64_t pos);
     void RunHook(PlayContext* ctx, TPictureEntry& entry, double pts);
-    void Display(PlayContext* ctx);
+    // Shows the picture at the read index, or with redraw the one shown last.
+    void Display(PlayContext* ctx, bool redraw = false);
     void ShowVisualization(PlayContext* ctx);
     bool AudioOpen(PlayContext* ctx, int channels);
     void AudioClose(PlayContext* ctx);

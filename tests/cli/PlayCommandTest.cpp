@@ -61,7 +61,7 @@ TEST_F(PlayCommandTest, PlaysToTheEndPrintingStatesAndPositions) {
 }
 
 TEST_F(PlayCommandTest, PausedSeekAndSnapshot) {
-    const QString out = Fixtures::ScratchDir("PlayCommandSnapshot") + "/frame.bmp";
+    const QString out = Fixtures::ScratchDir(QString("PlayCommandSnapshot-%1").arg(QCoreApplication::applicationPid())) + "/frame.bmp";
     const TRun r = RunPlay({Fixtures::Path("mp4_h264_aac.mp4"), "--paused", "--seek", "1", "--seconds", "0.5",
                             "--mute", "--snapshot", out});
     ASSERT_EQ(r.status, 0) << r.err.toStdString();

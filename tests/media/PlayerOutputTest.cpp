@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
 
+#include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "PlayerTestSupport.h"
+#include "engine/MediaLib.h"
 
 namespace {
 
@@ -129,7 +132,8 @@ struct TSoundRun {
     int64_t position = -1;
 };
 
-TSoundRun PlayToDisk(const QString& out, bool mute, int volume) {
+TSoundRun PlayToDisk(const QString& out, bool mute, int volume, const char* file = "tone_48k_mono.wav",
+                     int64_t until = 600000) {
     const QByteArray oldDriver = qgetenv("SDL_AUDIODRIVER");
     qputenv("SDL_AUDIODRIVER", "disk");
     qputenv("SDL_DISKAUDIOFILE", out.toLocal8Bit());
@@ -138,8 +142,8 @@ TSoundRun PlayToDisk(const QString& out, bool mute, int volume) {
         TRecordingPlayer r;
         r.player.SetMute(mute);
         r.player.SetAudioVolume(volume);
-        if (r.player.Open(Fixtures::Path("tone_48k_mono.wav"), &r.surface, false)) {
-            MainThread::WaitFor([&] { return r.player.Position() > 600000; }, std::chrono::seconds(4));
+        if (r.player.Open(Fixtures::Path(file), &r.surface, false)) {
+            MainThread::WaitFor([&] { return r.player.Position() > until; }, std::chrono::seconds(4));
             run.position = r.player.Position();
             r.player.Stop(true);
         }
@@ -157,7 +161,7 @@ int NonZero(const QByteArray& bytes) {
 }
 
 TEST_F(PlayerOutputTest, MuteAndVolumeZeroSilenceWithoutStoppingTheClock) {
-    const QString dir = Fixtures::ScratchDir("PlayerMute");
+    const QString dir = Fixtures::ScratchDir(QString("PlayerMute-%1").arg(QCoreApplication::applicationPid()));
     const TSoundRun loud = PlayToDisk(dir + "/loud.raw", false, 128);
     const TSoundRun muted = PlayToDisk(dir + "/muted.raw", true, 128);
     const TSoundRun silent = PlayToDisk(dir + "/silent.raw", false, 0);
@@ -168,6 +172,76 @@ TEST_F(PlayerOutputTest, MuteAndVolumeZeroSilenceWithoutStoppingTheClock) {
         EXPECT_EQ(NonZero(run->bytes), 0);
         EXPECT_GT(run->position, 600000);
     }
+}
+
+TEST_F(PlayerOutputTest, EightBitAndFloatSamplesPlayThroughTheConverter) {
+    const QString dir = Fixtures::ScratchDir(QString("PlayerSampleFormats-%1").arg(QCoreApplication::applicationPid()));
+    for (const char* file : {"tone_u8_stereo.wav", "tone_f32_stereo.wav"}) {
+        SCOPED_TRACE(file);
+        const TSoundRun run = PlayToDisk(dir + "/out.raw", false, 128, file, 350000);
+        EXPECT_GT(run.position, 350000);
+        ASSERT_GT(run.bytes.size(), 10000);
+        EXPECT_GT(NonZero(run.bytes), run.bytes.size() / 4);
+    }
+}
+
+TEST_F(PlayerOutputTest, ResizeWhilePausedRedrawsTheSamePictureAtTheNewSize) {
+    TRecordingPlayer r;
+    ASSERT_TRUE(r.player.Open(Fixtures::Path("mp4_h264_aac.mp4"), &r.surface, true)) << r.player.LastErrMsg();
+    ASSERT_TRUE(r.WaitState(psPause));
+    MainThread::Sleep(std::chrono::milliseconds(200));
+    const QImage before = r.surface.LastPicture();
+    EXPECT_EQ(r.surface.LastTarget(), QRect(0, 0, 320, 240));
+    const int shown = r.surface.PresentCount();
+    r.player.SurfaceResized(800, 300);
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.surface.PresentCount() > shown; }, std::chrono::seconds(2)));
+    EXPECT_EQ(r.player.ScreenWidth(), 800);
+    // 4:3 in 800x300: full height, centred.
+    EXPECT_EQ(r.surface.LastTarget(), QRect(200, 0, 400, 300));
+    EXPECT_EQ(r.surface.LastPicture(), before);
+    // A forced aspect reopens the display with the same picture.
+    const int again = r.surface.PresentCount();
+    r.player.SetAspectRatio(-1);
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.surface.PresentCount() > again; }, std::chrono::seconds(2)));
+    EXPECT_EQ(r.surface.LastTarget(), QRect(0, 0, 800, 300));
+    EXPECT_EQ(r.surface.LastPicture(), before);
+    r.player.Stop(true);
+}
+
+TEST_F(PlayerOutputTest, SoundCorrectionStaysWithinTenPercentAndTheBuffer) {
+    // A context whose sound runs 1 s ahead of an external master clock: after the
+    // averaging period the chunk is lengthened by at most 10%, repeating its last frame.
+    TPreviewPlayer player;
+    PlayContext ctx;
+    ctx.avSyncType = stExternalMaster;
+    ctx.audioRate = 48000;
+    ctx.audioChannels = 2;
+    ctx.audioDiffAvgCoef = std::exp(std::log(0.01) / kAudioDiffAvgNb);
+    ctx.audioDiffThreshold = 2048.0 / 48000;
+    const int size = 4096;
+    ctx.audioBuf.assign(size * 11 / 10 + 8, 0);
+    int16_t* samples = reinterpret_cast<int16_t*>(ctx.audioBuf.data());
+    samples[size / 2 - 2] = 111;
+    samples[size / 2 - 1] = -222;
+    ctx.externalClockTime = gAVUtil.av_gettime_relative();
+    ctx.externalClock = 10.0;
+    ctx.audioClock = 9.0;  // behind: diff -1 s, the chunk is cut to 90%
+    int result = 0;
+    for (int i = 0; i <= kAudioDiffAvgNb; ++i) result = TPlayerTestAccess::Synchronize(player, &ctx, size);
+    EXPECT_EQ(result, size / 4 * 90 / 100 * 4);
+    ctx.audioDiffAvgCount = 0;
+    ctx.audioDiffCum = 0;
+    ctx.audioClock = 11.0;  // ahead: lengthened to 110%
+    for (int i = 0; i <= kAudioDiffAvgNb; ++i) result = TPlayerTestAccess::Synchronize(player, &ctx, size);
+    EXPECT_EQ(result, size / 4 * 110 / 100 * 4);
+    ASSERT_LE(size_t(result), ctx.audioBuf.size());
+    for (int i = size / 2; i < result / 2; i += 2) {
+        ASSERT_EQ(samples[i], 111) << i;
+        ASSERT_EQ(samples[i + 1], -222) << i;
+    }
+    // An audio master (the player's setting) never touches the chunk.
+    ctx.avSyncType = stAudioMaster;
+    EXPECT_EQ(TPlayerTestAccess::Synchronize(player, &ctx, size), size);
 }
 
 }  // namespace

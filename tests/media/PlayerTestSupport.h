@@ -20,6 +20,7 @@
 class TPlayerTestAccess {
 public:
     static PlayContext* Context(TCustomPlayer& p) { return p.ctx_.load(); }
+    static int Synchronize(TCustomPlayer& p, PlayContext* ctx, int size) { return p.SynchronizeAudio(ctx, size); }
 };
 
 struct TRecordingPlayer {
