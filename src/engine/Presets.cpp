@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cstring>
+
 #include "engine/MediaLogger.h"
 #include "engine/TranscodeSettings.h"
 #include "platform/Format.h"
@@ -909,6 +911,8 @@ const TOptionsPreset* FindBuiltinPreset(const std::string& name) {
 //   flags2=+aud / -aud                aud=1 / 0
 //   flags2=+ssim / -ssim              ssim=1 / 0
 //   (flags2 flags that still exist stay in one flags2 line)
+//   flags=-loop                       x264-params=no-deblock=1  (the wrapper no longer reads the
+//                                                             loop-filter flag; other flags stay in flags)
 //   directpred=N                      direct-pred=N          (0 none, 1 spatial, 2 temporal, 3 auto)
 //   partitions=+parti4x4+partp8x8...  partitions=i4x4,p8x8   (the wrapper's list; none left: "none";
 //                                                             parti8x8 i8x8, parti4x4 i4x4,
@@ -920,7 +924,8 @@ const TOptionsPreset* FindBuiltinPreset(const std::string& name) {
 //   psy_rd=X:Y                        psy-rd=X:Y
 //
 // Accepted as they stand, so not translated: coder, b_strategy, sc_threshold, me_method,
-// level and wpredp (private options of the wrapper with the old names), cmp=+chroma, flags=+loop,
+// level and wpredp (private options of the wrapper with the old names), cmp=+chroma (the wrapper
+// takes chroma motion estimation from it), flags=+loop (deblocking is the encoder's default),
 // subq, me_range, trellis, refs, bf, g, keyint_min, i_qfactor, qcomp, qmin, qmax, qdiff, b,
 // maxrate, bufsize, bt (generic codec options).
 std::vector<std::pair<std::string, std::string>> TranslatePresetOption(const std::string& name,
@@ -960,6 +965,18 @@ std::vector<std::pair<std::string, std::string>> TranslatePresetOption(const std
             list += (list.empty() ? "" : ",") + p;
         }
         return Pairs{{"partitions", list.empty() ? "none" : list}};
+    }
+    if (n == "flags" && value.find("-loop") != std::string::npos) {
+        Pairs out;
+        std::string rest;
+        for (const auto& [sign, flag] : parts(value)) {
+            if (flag == "loop" && sign == '-')
+                out.emplace_back("x264-params", "no-deblock=1");
+            else
+                rest += std::string(1, sign) + flag;
+        }
+        if (!rest.empty()) out.insert(out.begin(), {"flags", rest});
+        return out;
     }
     if (n == "flags2") {
         static const std::pair<const char*, const char*> kFlagOptions[] = {
@@ -1052,7 +1069,12 @@ void TTranscodeSettings::ApplyPreset(const std::string& kind, const std::string&
         } else if (lower == "scodec") {
             SetSubtitleCodec(value);
         } else {
-            for (const auto& [option, arg] : TranslatePresetOption(key, value))
+            // Old preset lines are translated only for the libx264 wrapper they were written for.
+            const AVCodecContext* video = CodecHolder(AVMEDIA_TYPE_VIDEO);
+            const bool x264 = video && video->codec && std::strcmp(video->codec->name, "libx264") == 0;
+            const auto options = x264 ? TranslatePresetOption(key, value)
+                                      : std::vector<std::pair<std::string, std::string>>{{key, value}};
+            for (const auto& [option, arg] : options)
                 if (!SetCodecOption(option, arg))
                     throw ConvertException(Format("%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",
                                                   name.c_str(), line.c_str(), option.c_str(), arg.c_str()));

@@ -18,6 +18,7 @@ extern const TOptionsPreset kBuiltinPresets[kBuiltinPresetCount];
 const TOptionsPreset* FindBuiltinPreset(const std::string& name);
 
 // One preset line (name, value) in the options of the current libx264 wrapper. Lines that
-// need no translation come back unchanged as the only pair.
+// need no translation come back unchanged as the only pair. ApplyPreset uses it while the
+// video codec is libx264.
 std::vector<std::pair<std::string, std::string>> TranslatePresetOption(const std::string& name,
                                                                         const std::string& value);

@@ -741,6 +741,8 @@ TEST_F(TranscodeOptionsTest, LegacyPresetLinesTranslate) {
     EXPECT_EQ(TranslatePresetOption("cqp", "0"), (P{{"qp", "0"}}));
     EXPECT_EQ(TranslatePresetOption("subq", "7"), (P{{"subq", "7"}}));
     EXPECT_EQ(TranslatePresetOption("partitions", "all"), (P{{"partitions", "all"}}));
+    EXPECT_EQ(TranslatePresetOption("flags", "-loop+psnr"), (P{{"flags", "+psnr"}, {"x264-params", "no-deblock=1"}}));
+    EXPECT_EQ(TranslatePresetOption("flags", "+loop"), (P{{"flags", "+loop"}}));
 }
 
 TEST_F(TranscodeOptionsTest, VpreDefaultFindsTheCodecsPreset) {
@@ -790,7 +792,10 @@ AVCodecContext* OpenX264(const TTranscodeSettings& st, int& result) {
     return ctx;
 }
 
-int EncodeFrames(AVCodecContext* ctx, int count) {
+// The encoder settings that libx264 writes into its first packet ("... options: cabac=1 ref=3 ...").
+std::string X264SettingsText(AVCodecContext* ctx);
+
+int EncodeFrames(AVCodecContext* ctx, int count, std::string* firstPacket = nullptr) {
     AVFrame* frame = gAVUtil.av_frame_alloc();
     AVPacket* pkt = gAVCodec.av_packet_alloc();
     frame->format = ctx->pix_fmt;
@@ -800,6 +805,7 @@ int EncodeFrames(AVCodecContext* ctx, int count) {
     if (gAVUtil.av_frame_get_buffer(frame, 0) < 0) return -1;
     auto drain = [&] {
         while (gAVCodec.avcodec_receive_packet(ctx, pkt) == 0) {
+            if (packets == 0 && firstPacket) firstPacket->assign(reinterpret_cast<char*>(pkt->data), size_t(pkt->size));
             ++packets;
             gAVCodec.av_packet_unref(pkt);
         }
@@ -818,6 +824,56 @@ int EncodeFrames(AVCodecContext* ctx, int count) {
     gAVCodec.av_packet_free(&pkt);
     gAVUtil.av_frame_free(&frame);
     return packets;
+}
+
+std::string X264SettingsText(AVCodecContext* ctx) {
+    std::string first;
+    EncodeFrames(ctx, 1, &first);
+    const size_t at = first.find("options: ");
+    if (at == std::string::npos) return {};
+    const size_t end = first.find('\0', at);
+    return " " + first.substr(at + 9, end == std::string::npos ? std::string::npos : end - at - 9) + " ";
+}
+
+// The translated lines reach the encoder with their old meaning.
+TEST_F(TranscodeOptionsTest, TranslatedPresetsKeepTheirMeaningInTheEncoder) {
+    const struct {
+        const char* Preset;
+        std::vector<const char*> Settings;
+    } cases[] = {
+        {"libx264-ultrafast", {"cabac=0", "deblock=0:", "analyse=0x1:0 ", "me=dia", "subme=0", "mixed_ref=0",
+                               "8x8dct=0", "bframes=0", "weightp=0", "scenecut=0", "mbtree=0", "aq=0"}},
+        {"libx264-baseline", {"cabac=0", "8x8dct=0", "bframes=0", "weightp=0"}},
+        {"libx264-medium", {"cabac=1", "deblock=1:", "me=hex", "subme=7", "ref=3", "mixed_ref=1", "8x8dct=1",
+                            "fast_pskip=1", "bframes=3", "b_pyramid=2", "direct=1", "weightb=1", "weightp=2",
+                            "rc_lookahead=40", "trellis=1", "chroma_me=1"}},
+        {"libx264-slow_firstpass", {"analyse=0x1:0 ", "me=dia", "subme=2", "ref=1", "mixed_ref=0", "8x8dct=0",
+                                    "direct=3", "b_adapt=2", "trellis=0"}},
+        {"libx264-placebo", {"me=tesa", "subme=10", "me_range=24", "ref=16", "fast_pskip=0", "trellis=2"}},
+        {"libx264-lossless_medium", {"qp=0", "me=hex", "subme=5"}},
+        {"libx264-psp", {"cabac=1", "me=umh", "subme=7", "ref=1", "trellis=2", "direct=1", "bframes=3",
+                         "keyint=250", "scenecut=40", "vbv_maxrate=1500", "vbv_bufsize=4000"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Preset);
+        s.ResetSettings();
+        s.ParseOption("vcodec", "libx264");
+        s.ParseOption("vpre", c.Preset);
+        int result = 0;
+        AVCodecContext* ctx = OpenX264(s, result);
+        ASSERT_EQ(result, 0);
+        const std::string text = X264SettingsText(ctx);
+        ASSERT_FALSE(text.empty());
+        for (const char* setting : c.Settings)
+            EXPECT_NE(text.find(std::string(" ") + setting), std::string::npos) << setting << " in" << text;
+        gAVCodec.avcodec_free_context(&ctx);
+    }
+}
+
+TEST_F(TranscodeOptionsTest, OldPresetLinesStayAsTheyAreForOtherCodecs) {
+    s.ParseOption("vcodec", "mpeg4");
+    EXPECT_EQ(Fails("vpre", "libx264-main"),
+              "libx264-main: Invalid option or argument: \"flags2=-dct8x8\", parsed as \"flags2\" = \"-dct8x8\"");
 }
 
 TEST_F(TranscodeOptionsTest, SystemPresetsOpenAndEncodeWithLibx264) {
