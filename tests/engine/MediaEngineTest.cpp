@@ -643,7 +643,12 @@ TEST_F(MediaEngineTest, PauseHoldsTheWorkersAndResumeLetsThemGoOn) {
     EXPECT_TRUE(a->Suspended());
     EXPECT_TRUE(b->Suspended());
     EXPECT_FALSE(engine->TestTask(2)->Suspended());  // not started: nothing to hold
-    MainThread::Sleep(50ms);  // a packet or a report in progress comes to its end
+    // A packet or a report in progress comes to its end; then nothing moves any more.
+    for (int tries = 0; tries < 40; ++tries) {
+        const int a0 = a->packetsDone, b0 = b->packetsDone, p0 = progress;
+        MainThread::Sleep(50ms);
+        if (a->packetsDone == a0 && b->packetsDone == b0 && progress == p0) break;
+    }
     const int pa = a->packetsDone, pb = b->packetsDone, pp = progress;
     MainThread::Sleep(350ms);
     EXPECT_EQ(a->packetsDone, pa);
