@@ -154,7 +154,6 @@ struct TTranscodeValues {
 
 };
 
-
 class TTranscodeSettings : public TTranscodeValues {
 public:
     TTranscodeSettings();
@@ -169,13 +168,29 @@ public:
     void FreeOptionHolders();
 
     // ---- the option interpreter ----
+    // One option by name (without dash) and text value. Throws on a bad value.
     void ParseOption(const std::string& name, const std::string& value);
+    // A generic AVOption on the holders: the codec holders whose kind the option serves, else
+    // the container holder, else the scaler holder, else (for names beginning with a, v or s)
+    // the name without its first letter on that kind's holder. False when unknown or refused
+    // (a refused value is logged); never throws.
     bool SetCodecOption(const std::string& name, const std::string& value);
+    // SetCodecOption, then a warning when the resulting bit rate is below 1000.
     void SetBitrateOption(const std::string& name, const std::string& value);
+    // Copies the value of every generic option set so far whose flags contain all bits of
+    // mask from the holder to the target (an AVCodecContext or AVFormatContext, private
+    // options included). Call it before setting the target's own fields and flags, which it
+    // would otherwise overwrite.
     void CopyCodecOptions(void* target, void* holder, int mask) const;
+    // kind "apre", "vpre", "spre" or "fpre"; name of a built-in preset (also as codec-name),
+    // or a preset file.
     void ApplyPreset(const std::string& kind, const std::string& name);
+    // "[pal-|ntsc-|film-]target".
     void ParseTarget(const std::string& text);
+    // norm "pal", "ntsc", "film" or anything else for a guess; defaultNorm when undecidable.
     void ApplyTarget(const std::string& target, const std::string& norm, const std::string& defaultNorm);
+    // "copy" sets the kind's stream-copy flag; another name becomes the kind's codec name and
+    // the kind's holder takes that codec's private options; empty does nothing.
     void SetAudioCodec(const std::string& name);
     void SetVideoCodec(const std::string& name);
     void SetSubtitleCodec(const std::string& name);
