@@ -163,8 +163,22 @@ bool TCustomPlayer::StreamOpen(PlayContext* ctx, int index) {
             ctx->audioq.Start();
             gSDL.SDL_PauseAudioDevice(ctx->audioDev, 0);
             break;
-        default:
+        case AVMEDIA_TYPE_SUBTITLE:
+            ctx->subtitleStream = index;
+            ctx->subtitleSt = st;
+            ctx->subtitleDec = dec;
+            for (auto& entry : ctx->subpq)
+                if (!entry.sub) entry.sub = static_cast<AVSubtitle*>(gAVUtil.av_mallocz(sizeof(AVSubtitle)));
+            ctx->subtitleq.Start();
+            ctx->subtitle = std::thread([this, ctx] { SubtitleRun(ctx); });
             break;
+        default: {
+            // A stream this player does not play.
+            std::lock_guard<std::mutex> lock(CodecLock());
+            gAVCodec.avcodec_free_context(&dec);
+            st->discard = AVDISCARD_ALL;
+            return false;
+        }
     }
     return true;
 }
@@ -197,6 +211,25 @@ void TCustomPlayer::StreamClose(PlayContext* ctx, int index) {
         ctx->audioStream = -1;
         ctx->audioSt = nullptr;
         ctx->audioDuration = -1;
+    } else if (index == ctx->subtitleStream) {
+        ctx->subtitleq.Abort();
+        {
+            std::lock_guard<std::mutex> lock(ctx->subpqMutex);
+            ctx->subtitleStreamChanged = true;
+        }
+        ctx->subpqCond.notify_all();
+        if (ctx->subtitle.joinable()) ctx->subtitle.join();
+        ctx->subtitleq.Flush();
+        for (auto& entry : ctx->subpq) {
+            if (!entry.sub) continue;
+            gAVCodec.avsubtitle_free(entry.sub);
+            gAVUtil.av_freep(&entry.sub);
+        }
+        ctx->subpqSize = ctx->subpqRindex = ctx->subpqWindex = 0;
+        dec = ctx->subtitleDec;
+        ctx->subtitleDec = nullptr;
+        ctx->subtitleStream = -1;
+        ctx->subtitleSt = nullptr;
     }
     ic->streams[index]->discard = AVDISCARD_ALL;
     if (dec) {
@@ -270,6 +303,7 @@ void TCustomPlayer::ReaderRun(PlayContext* ctx) {
         }
         if (!disableAudio_ && chosen[AVMEDIA_TYPE_AUDIO] >= 0) StreamOpen(ctx, chosen[AVMEDIA_TYPE_AUDIO]);
         if (!disableVideo_ && chosen[AVMEDIA_TYPE_VIDEO] >= 0) StreamOpen(ctx, chosen[AVMEDIA_TYPE_VIDEO]);
+        if (!disableVideo_ && chosen[AVMEDIA_TYPE_SUBTITLE] >= 0) StreamOpen(ctx, chosen[AVMEDIA_TYPE_SUBTITLE]);
     }
     if (ctx->videoStream < 0 && ctx->audioStream < 0) {
         lastErrMsg_ = Format("%s: could not open codecs, no stream to play.", name.c_str());
@@ -304,6 +338,10 @@ void TCustomPlayer::ReaderRun(PlayContext* ctx) {
                         ctx->audioq.Flush();
                         ctx->audioq.PutFlush();
                     }
+                    if (ctx->subtitleStream >= 0) {
+                        ctx->subtitleq.Flush();
+                        ctx->subtitleq.PutFlush();
+                    }
                     if (ctx->videoStream >= 0) {
                         ctx->videoq.Flush();
                         ctx->videoq.PutFlush();
@@ -320,10 +358,11 @@ void TCustomPlayer::ReaderRun(PlayContext* ctx) {
                 if (ctx->videoStream < 0) seeking_ = false;
                 eof = false;
             }
-            const int64_t total = ctx->audioq.Size() + ctx->videoq.Size();
+            const int64_t total = ctx->audioq.Size() + ctx->videoq.Size() + ctx->subtitleq.Size();
             if (total > kMaxQueueSize ||
                 ((ctx->audioStream < 0 || ctx->audioq.Size() > kMinAudioQueueSize) &&
-                 (ctx->videoStream < 0 || ctx->videoq.Count() > kMinFrames))) {
+                 (ctx->videoStream < 0 || ctx->videoq.Count() > kMinFrames) &&
+                 (ctx->subtitleStream < 0 || ctx->subtitleq.Count() > kMinFrames))) {
                 SleepMs(10);
                 continue;
             }
@@ -333,7 +372,7 @@ void TCustomPlayer::ReaderRun(PlayContext* ctx) {
                     SetFlag(pictureOut_, true);
                 }
                 SleepMs(10);
-                if (ctx->audioq.Size() + ctx->videoq.Size() == 0) ctx->drained = true;
+                if (ctx->audioq.Size() + ctx->videoq.Size() + ctx->subtitleq.Size() == 0) ctx->drained = true;
                 continue;
             }
             ctx->insideRead = true;
@@ -371,6 +410,8 @@ void TCustomPlayer::ReaderRun(PlayContext* ctx) {
                 ctx->audioq.Put(pkt);
             else if (pkt->stream_index == ctx->videoStream)
                 ctx->videoq.Put(pkt);
+            else if (pkt->stream_index == ctx->subtitleStream)
+                ctx->subtitleq.Put(pkt);
             gAVCodec.av_packet_unref(pkt);
         }
         gAVCodec.av_packet_free(&pkt);
@@ -383,6 +424,7 @@ cleanup:
     if (ctx->ic) {
         if (ctx->audioStream >= 0) StreamClose(ctx, ctx->audioStream);
         if (ctx->videoStream >= 0) StreamClose(ctx, ctx->videoStream);
+        if (ctx->subtitleStream >= 0) StreamClose(ctx, ctx->subtitleStream);
         probe_.AttachContext(nullptr);
         ctx->ic->interrupt_callback.callback = nullptr;
         CloseInputURL(&ctx->ic);
@@ -516,6 +558,29 @@ void TCustomPlayer::Refresh(PlayContext* ctx, bool advance) {
                 }
             }
             lock.unlock();
+            if (ctx->subtitleSt) {
+                std::lock_guard<std::mutex> subLock(ctx->subpqMutex);
+                if (ctx->subtitleStreamChanged) {
+                    while (ctx->subpqSize) {
+                        gAVCodec.avsubtitle_free(ctx->subpq[ctx->subpqRindex].sub);
+                        ctx->subpqRindex = (ctx->subpqRindex + 1) % kSubpictureQueueSize;
+                        --ctx->subpqSize;
+                    }
+                    ctx->subtitleStreamChanged = false;
+                } else if (ctx->subpqSize > 0) {
+                    const auto& sp = ctx->subpq[ctx->subpqRindex];
+                    const auto* next =
+                        ctx->subpqSize > 1 ? &ctx->subpq[(ctx->subpqRindex + 1) % kSubpictureQueueSize] : nullptr;
+                    const double cur = ctx->videoCurrentPts;
+                    if (cur > sp.pts + double(sp.sub->end_display_time) / 1000.0 ||
+                        (next && cur > next->pts + double(next->sub->start_display_time) / 1000.0)) {
+                        gAVCodec.avsubtitle_free(sp.sub);
+                        ctx->subpqRindex = (ctx->subpqRindex + 1) % kSubpictureQueueSize;
+                        --ctx->subpqSize;
+                    }
+                }
+                ctx->subpqCond.notify_all();
+            }
             Display(ctx);
             if (advance) {
                 lock.lock();

@@ -22,11 +22,13 @@ struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct AVStream;
+struct AVSubtitle;
 struct SwrContext;
 struct SwsContext;
 class TCustomPlayer;
 
 inline constexpr int kPictureQueueSize = 2;
+inline constexpr int kSubpictureQueueSize = 4;
 inline constexpr int kSampleArraySize = 131072;
 inline constexpr int64_t kMaxQueueSize = 15728640;
 inline constexpr int64_t kMinAudioQueueSize = 327680;
@@ -99,6 +101,20 @@ struct PlayContext {
     int sampleArrayIndex = 0;
     int lastIStart = 0;
     std::mutex sampleMutex;
+
+    // subtitles
+    AVStream* subtitleSt = nullptr;
+    AVCodecContext* subtitleDec = nullptr;
+    TPacketQueue subtitleq;
+    struct TSubPicture {
+        double pts = 0;
+        AVSubtitle* sub = nullptr;  // decoded subtitle (allocated with the queue)
+    } subpq[kSubpictureQueueSize];
+    int subpqSize = 0, subpqRindex = 0, subpqWindex = 0;
+    std::mutex subpqMutex;
+    std::condition_variable subpqCond;
+    std::atomic<bool> subtitleStreamChanged{false};
+    std::thread subtitle;
 
     // video
     double frameTimer = 0, frameLastPts = 0, frameLastDelay = 0;

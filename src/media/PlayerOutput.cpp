@@ -15,6 +15,7 @@
 #include "engine/MediaLogger.h"
 #include "media/PlayContext.h"
 #include "media/PreviewPlayer.h"
+#include "media/SubtitleBlend.h"
 #include "media/VideoSurface.h"
 #include "platform/Format.h"
 
@@ -98,6 +99,18 @@ void TCustomPlayer::Display(PlayContext* ctx, bool redraw) {
     std::lock_guard<std::mutex> entryLock(vp.lock);
     if (!vp.overlay) return;
     ctx->lastShownIndex = index;
+    if (ctx->subtitleSt) {
+        std::lock_guard<std::mutex> subLock(ctx->subpqMutex);
+        if (ctx->subpqSize > 0) {
+            const auto& sp = ctx->subpq[ctx->subpqRindex];
+            if (vp.pts >= sp.pts + double(sp.sub->start_display_time) / 1000.0) {
+                uint8_t* const planes[3] = {vp.overlay->data[0], vp.overlay->data[1], vp.overlay->data[2]};
+                const int strides[3] = {vp.overlay->linesize[0], vp.overlay->linesize[1], vp.overlay->linesize[2]};
+                for (unsigned i = 0; i < sp.sub->num_rects; ++i)
+                    BlendSubtitleRect(planes, strides, vp.width, vp.height, sp.sub->rects[i]);
+            }
+        }
+    }
     const QRect rect = DisplayRect(aspectRatio_, vp.sar, vp.width, vp.height, ctx->xleft, ctx->ytop, ctx->width,
                                    ctx->height);
     if (!surface_) return;
@@ -439,6 +452,41 @@ void TCustomPlayer::VideoRun(PlayContext* ctx) {
     ctx->filterIn = ctx->filterOut = nullptr;
     gAVUtil.av_frame_free(&frame);
     gAVUtil.av_frame_free(&filtered);
+    gAVCodec.av_packet_free(&pkt);
+}
+
+void TCustomPlayer::SubtitleRun(PlayContext* ctx) {
+    AVPacket* pkt = gAVCodec.av_packet_alloc();
+    if (!pkt) return;
+    for (;;) {
+        while (ctx->paused && !ctx->subtitleq.Aborted() && !ctx->seekPaused) SleepMs(10);
+        if (ctx->subtitleq.Get(pkt, true) < 0) break;
+        if (IsFlushPacket(pkt)) {
+            pkt->data = nullptr;
+            gAVCodec.avcodec_flush_buffers(ctx->subtitleDec);
+            continue;
+        }
+        int index;
+        {
+            std::unique_lock<std::mutex> lock(ctx->subpqMutex);
+            while (ctx->subpqSize >= kSubpictureQueueSize && !ctx->subtitleq.Aborted())
+                ctx->subpqCond.wait_for(lock, std::chrono::milliseconds(20));
+            if (ctx->subtitleq.Aborted()) break;
+            index = ctx->subpqWindex;
+        }
+        auto& sp = ctx->subpq[index];
+        sp.pts = pkt->pts != AV_NOPTS_VALUE ? Q2D(ctx->subtitleSt->time_base) * double(pkt->pts) : 0;
+        int got = 0;
+        const int ret = gAVCodec.avcodec_decode_subtitle2(ctx->subtitleDec, sp.sub, &got, pkt);
+        gAVCodec.av_packet_unref(pkt);
+        if (ret < 0 || !got) continue;
+        if (sp.sub->format == 0)
+            for (unsigned i = 0; i < sp.sub->num_rects; ++i) ConvertSubtitlePalette(sp.sub->rects[i]);
+        std::lock_guard<std::mutex> lock(ctx->subpqMutex);
+        ctx->subpqWindex = (ctx->subpqWindex + 1) % kSubpictureQueueSize;
+        ++ctx->subpqSize;
+    }
+    gAVCodec.av_packet_unref(pkt);
     gAVCodec.av_packet_free(&pkt);
 }
 

@@ -183,6 +183,7 @@ private:
     bool OpenDisplay(PlayContext* ctx, bool force);
     void AllocatePicture(PlayContext* ctx, int index);
     void VideoRun(PlayContext* ctx);
+    void SubtitleRun(PlayContext* ctx);
     int GetVideoFrame(PlayContext* ctx, AVFrame* frame, AVPacket* pkt);
     bool ConfigureGraph(PlayContext* ctx, const AVFrame* frame);
     int QueuePicture(PlayContext* ctx, AVFrame* frame, double pts, int64_t pos);

@@ -12,6 +12,7 @@
 
 #include "PlayerTestSupport.h"
 #include "engine/MediaLib.h"
+#include "media/SubtitleBlend.h"
 
 namespace {
 
@@ -41,6 +42,58 @@ TEST(DisplayRect, AspectRules) {
     }
     // The area's offset moves the rectangle.
     EXPECT_EQ(DisplayRect(0, 0, 320, 240, 10, 20, 640, 360), QRect(90, 20, 480, 360));
+}
+
+TEST(SubtitleBlend, PaletteToYuva) {
+    EXPECT_EQ(RgbaToYuva(0xFFFFFFFFu), 0xFFEB8080u);  // white: Y 235
+    EXPECT_EQ(RgbaToYuva(0xFF000000u), 0xFF108080u);  // black: Y 16
+    EXPECT_EQ(RgbaToYuva(0x80FF0000u), 0x80515AF0u);  // red, alpha kept
+}
+
+TEST(SubtitleBlend, LumaPerPixelChromaPerCoveredBlock) {
+    // An 8x8 picture (Y 16, U and V 128) and a 3x3 rectangle at (1, 1) of one opaque
+    // colour Y 235, U 64, V 200.
+    uint8_t y[64], u[16], v[16];
+    std::fill(std::begin(y), std::end(y), 16);
+    std::fill(std::begin(u), std::end(u), 128);
+    std::fill(std::begin(v), std::end(v), 128);
+    uint8_t indexes[9] = {};
+    uint32_t palette[1] = {0xFFEB40C8u};
+    AVSubtitleRect rect{};
+    rect.x = 1;
+    rect.y = 1;
+    rect.w = 3;
+    rect.h = 3;
+    rect.nb_colors = 1;
+    rect.data[0] = indexes;
+    rect.data[1] = reinterpret_cast<uint8_t*>(palette);
+    rect.linesize[0] = 3;
+    rect.type = SUBTITLE_BITMAP;
+    uint8_t* const planes[3] = {y, u, v};
+    const int strides[3] = {8, 4, 4};
+    BlendSubtitleRect(planes, strides, 8, 8, &rect);
+    for (int row = 0; row < 8; ++row)
+        for (int col = 0; col < 8; ++col) {
+            const bool inside = row >= 1 && row <= 3 && col >= 1 && col <= 3;
+            EXPECT_EQ(y[row * 8 + col], inside ? 235 : 16) << row << "," << col;
+        }
+    // Sample (0,0) covers one pixel of the rectangle: alpha 255 >> 2 = 63.
+    EXPECT_EQ(u[0], (128 * 192 + 64 * 63) / 255);
+    // Sample (1,0) covers two: alpha 510 >> 2 = 127, sum 128, shift 1.
+    EXPECT_EQ(u[1], ((128 << 1) * 128 + 128 * 127) / 510);
+    EXPECT_EQ(v[1], ((128 << 1) * 128 + 400 * 127) / 510);
+    // Sample (1,1) covers four: full alpha, the colour itself.
+    EXPECT_EQ(u[5], 64);
+    EXPECT_EQ(v[5], 200);
+    // Outside the rectangle nothing changes.
+    EXPECT_EQ(u[2], 128);
+    EXPECT_EQ(u[10], 128);
+    // A rectangle hanging over the picture's edge is clipped.
+    rect.x = 6;
+    rect.y = 6;
+    BlendSubtitleRect(planes, strides, 8, 8, &rect);
+    EXPECT_EQ(y[7 * 8 + 7], 235);
+    EXPECT_EQ(u[15], 64);
 }
 
 TEST(EventRing, RecordsOfTheNewestKindMerge) {
