@@ -14,9 +14,9 @@
 
 namespace {
 
-// Progress, preview and hook deliveries running on this thread. A handler that stops the
-// engine from inside a delivery must not wait for the workers: one of them waits for this
-// very handler to return.
+// Deliveries running on this thread that a task waits for or that hold a lock a task needs
+// (progress, preview, hook, and OnTerminate called directly). A handler that stops the
+// engine from inside such a delivery must not wait for the tasks.
 thread_local int tDeliveryDepth = 0;
 
 struct TDeliveryScope {
@@ -434,6 +434,9 @@ void TCustomMediaEngine::DoTerminate(TCustomConvertTask* task) {
 void TCustomMediaEngine::DeliverTerminate(const TTerminateInfo& info, bool isFinal) {
     if (!m_threaded) {
         try {
+            // Called under the terminate lock, which tasks ended by a stop from this handler
+            // need: such a stop must not wait for them.
+            TDeliveryScope scope;
             OnTerminate(this, info);
         } catch (const std::exception& e) {
             MediaLogger().LogFmt(this, llError, "Error occurs OnTerminate: %s", e.what());

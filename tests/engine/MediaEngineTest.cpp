@@ -822,4 +822,21 @@ TEST_F(MediaEngineTest, LoadAVLibGivesTheLoadersMessageAndTasksAreResetOnlyWithT
     EXPECT_EQ(engine->TestTask(0)->resets, 1);
 }
 
+TEST_F(MediaEngineTest, StopFromTheEndOfTheFirstTaskEndsAnUnthreadedRun) {
+    onTerminate = [&](const TTerminateInfo& info) {
+        if (info.TaskIndex == 0) engine->StopConvert(true);
+    };
+    for (int i = 0; i < 3; ++i) AddTask(TPlan{});
+    engine->StartTask(0);
+    EXPECT_TRUE(finalSeen);
+    auto records = Terminated();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_TRUE(records[0].info.Finished);
+    EXPECT_FALSE(records[1].info.Finished);
+    EXPECT_FALSE(records[2].info.Finished);
+    EXPECT_FALSE(engine->TestTask(1)->transcodeCalled);
+    EXPECT_FALSE(engine->TestTask(2)->transcodeCalled);
+    EXPECT_EQ(records[3].info.TaskIndex, -1);
+}
+
 }  // namespace
