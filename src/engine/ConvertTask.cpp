@@ -259,7 +259,9 @@ void TCustomConvertTask::Finish() {
     if (OnEnd) OnEnd(this);
 }
 
-void TCustomConvertTask::WaitEvent(const std::shared_ptr<TTaskEvent>& event) {
+void TCustomConvertTask::WaitEvent(std::shared_ptr<TTaskEvent> event) {
+    // No pumping when there is nothing to wait for: pumping runs other pending calls.
+    if (event->IsSet()) return;
     if (MainThread::IsMainThread())
         MainThread::WaitFor([&event] { return event->IsSet(); });
     else

@@ -215,8 +215,15 @@ public:
     static int64_t NowUs();
 
 protected:
-    // The conversion (the transcode loop). Throws ConvertException on errors. The task
-    // frame alone has no transcoder and fails.
+    // The conversion (set-up and transcode loop). Throws ConvertException on errors; Run
+    // records the message and sets Finished to "not stopped" when Transcode returns. The
+    // loop calls CheckPauseAndStop once per packet and inside frame duplication (leaving
+    // when it returns true), ReportProgress after each processed packet with TimerStart as
+    // its wall-clock reference, DeliverProgress for the last report (FileIndex -1),
+    // CustomHook for each decoded picture while HasHook() and the host did not stop the
+    // hook, and PreviewBitmap for at most one picture per 100 ms. None of these may be
+    // called while the loop holds a lock of its own that the host's handlers could need.
+    // The task frame alone has no transcoder and fails.
     virtual void Transcode();
     // Clean-up steps after the conversion; the frame alone holds nothing to release.
     virtual void ReleaseStreams();
@@ -233,8 +240,9 @@ private:
     class TDoTerminateThread;
 
     enum class TState { Idle, Running, Ending, Ended };
-    // Waits for an event: pumping on the main thread, plain elsewhere.
-    static void WaitEvent(const std::shared_ptr<TTaskEvent>& event);
+    // Waits for an event: pumping on the main thread, plain elsewhere. Takes its own
+    // reference: the task may be freed by another thread once the event is set.
+    static void WaitEvent(std::shared_ptr<TTaskEvent> event);
     void End(const std::string& msg);
 
     mutable std::mutex m_stateLock;

@@ -283,7 +283,7 @@ void TCustomMediaEngine::StartTask(int threadCount) {
     }
     // Tasks stopped before they started end on threads of their own; the run is over
     // when the final event has been delivered.
-    MainThread::WaitFor([this] { return m_finalDelivered.load(); });
+    if (!m_finalDelivered) MainThread::WaitFor([this] { return m_finalDelivered.load(); });
     std::vector<std::unique_ptr<TConvertTask>> retired;
     {
         std::lock_guard<std::mutex> g(m_runLock);
