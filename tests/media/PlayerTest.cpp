@@ -106,6 +106,38 @@ TEST_F(PlayerTest, AudioOnlyDrawsTheWaveform) {
     r.player.Stop(true);
 }
 
+TEST_F(PlayerTest, PauseHoldsThePositionAndResumeContinues) {
+    TRecordingPlayer r;
+    ASSERT_TRUE(r.player.Open(Fixtures::Path("mp4_h264_aac.mp4"), &r.surface, false)) << r.player.LastErrMsg();
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.player.Position() > 300000; }, std::chrono::seconds(4)));
+    r.player.Pause();
+    ASSERT_TRUE(r.WaitState(psPause));
+    EXPECT_EQ(r.player.State(), psPause);
+    MainThread::Sleep(std::chrono::milliseconds(100));
+    const int64_t held = r.player.Position();
+    MainThread::Sleep(std::chrono::milliseconds(400));
+    EXPECT_LE(std::llabs(r.player.Position() - held), 40000);
+    r.player.Resume();
+    ASSERT_TRUE(r.WaitState(psResume));
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.player.Position() > held + 200000; }, std::chrono::seconds(3)));
+    r.player.Stop(true);
+    EXPECT_EQ(r.Count(psEnd), 0);
+}
+
+TEST_F(PlayerTest, SoundOfAFileWithoutItsPictureShowsTheWaveformAndEnds) {
+    TRecordingPlayer r;
+    r.player.SetDisableVideo(true);
+    ASSERT_TRUE(r.player.Open(Fixtures::Path("mp4_h264_aac.mp4"), &r.surface, false)) << r.player.LastErrMsg();
+    EXPECT_EQ(r.open.width, -1);
+    EXPECT_EQ(r.open.height, -1);
+    ASSERT_TRUE(r.WaitState(psEnd, 1, 5000));
+    EXPECT_GT(r.surface.PresentCount(), 20);
+    EXPECT_EQ(r.surface.LastTarget(), QRect(0, 0, 320, 240));
+    // Without pictures the end is posted again at each update while the file stays drained.
+    ASSERT_TRUE(r.WaitState(psEnd, 3, 2000));
+    r.player.Stop(true);
+}
+
 TEST_F(PlayerTest, NoStreamToPlayFails) {
     TRecordingPlayer r;
     r.player.SetDisableAudio(true);
