@@ -191,10 +191,20 @@ bool TCustomPlayer::Open(const QString& FileName, TVideoSurface* surface, bool P
     }
     Stop(true);
     JoinThreads(true);
-    // The default drivers leave SDL's own choice (SDL_AUDIODRIVER as the environment has it).
-    if (audioDriver_ == adDirectSound) setenv("SDL_AUDIODRIVER", "dsound", 1);
-    if (audioDriver_ == adWaveOut) setenv("SDL_AUDIODRIVER", "waveout", 1);
-    if (!StartSDL()) {
+    // The default driver leaves SDL its own choice (SDL_AUDIODRIVER as the environment has
+    // it); a named driver is put into the environment only while SDL starts.
+    const char* driver = audioDriver_ == adDirectSound ? "dsound" : (audioDriver_ == adWaveOut ? "waveout" : nullptr);
+    const char* previous = driver ? getenv("SDL_AUDIODRIVER") : nullptr;
+    const std::string saved = previous ? previous : "";
+    if (driver) setenv("SDL_AUDIODRIVER", driver, 1);
+    const bool started = StartSDL();
+    if (driver) {
+        if (previous)
+            setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
+        else
+            unsetenv("SDL_AUDIODRIVER");
+    }
+    if (!started) {
         ReportError(Format("Could not initialize SDL with ScreenHandle(%u): %s",
                            unsigned(reinterpret_cast<uintptr_t>(surface)), gSDL.SDL_GetError()),
                     true);

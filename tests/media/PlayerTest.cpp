@@ -138,6 +138,55 @@ TEST_F(PlayerTest, SoundOfAFileWithoutItsPictureShowsTheWaveformAndEnds) {
     r.player.Stop(true);
 }
 
+TEST_F(PlayerTest, UnknownAudioDriverFailsToStartSound) {
+    TRecordingPlayer r;
+    r.player.SetAudioDriver(adDirectSound);
+    EXPECT_FALSE(r.player.Open(Fixtures::Path("tone_48k_mono.wav"), &r.surface, false));
+    EXPECT_EQ(r.player.LastErrMsg().rfind("Could not initialize SDL with ScreenHandle(", 0), 0u)
+        << r.player.LastErrMsg();
+    EXPECT_FALSE(r.player.Playing());
+    // The environment is left as it was: the default driver works again.
+    r.player.SetAudioDriver(adDefault);
+    EXPECT_TRUE(r.player.Open(Fixtures::Path("tone_48k_mono.wav"), &r.surface, false)) << r.player.LastErrMsg();
+    r.player.Stop(true);
+}
+
+TEST_F(PlayerTest, EventsOnThePlayersOwnThreadWhenAsked) {
+    TPreviewPlayer player;
+    TOffscreenSurface surface;
+    player.SetTriggerEventInMainThread(false);
+    std::atomic<int> onMain{0}, states{0}, ends{0}, stops{0};
+    player.OnState = [&](TCustomPlayer*, TPlayState s) {
+        onMain += MainThread::IsMainThread();
+        ++states;
+        ends += s == psEnd;
+        stops += s == psStop;
+    };
+    player.OnPosition = [&](TCustomPlayer*, int64_t) { onMain += MainThread::IsMainThread(); };
+    ASSERT_TRUE(player.Open(Fixtures::Path("video_only.mp4"), &surface, false)) << player.LastErrMsg();
+    ASSERT_TRUE(MainThread::WaitFor([&] { return ends > 0; }, std::chrono::seconds(5)));
+    player.Stop(true);
+    ASSERT_TRUE(MainThread::WaitFor([&] { return stops > 0; }, std::chrono::seconds(2)));
+    EXPECT_GE(states.load(), 3);
+    EXPECT_EQ(onMain.load(), 0);
+}
+
+TEST_F(PlayerTest, SeekRelativeMovesFromTheMasterClock) {
+    TRecordingPlayer r;
+    ASSERT_TRUE(r.player.Open(Fixtures::Path("mp4_h264_aac.mp4"), &r.surface, true)) << r.player.LastErrMsg();
+    ASSERT_TRUE(r.WaitState(psPause));
+    const double before = r.player.MasterClock();
+    QElapsedTimer timer;
+    timer.start();
+    r.player.SeekRelative(0, true, 1.0);
+    r.player.Resume();
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.player.Position() > 900000; }, std::chrono::seconds(3)));
+    EXPECT_LT(before, 0.3);
+    // Far sooner than playing could have brought it there.
+    EXPECT_LT(timer.elapsed(), 600);
+    r.player.Stop(true);
+}
+
 TEST_F(PlayerTest, NoStreamToPlayFails) {
     TRecordingPlayer r;
     r.player.SetDisableAudio(true);
