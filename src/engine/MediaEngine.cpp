@@ -311,6 +311,9 @@ void TCustomMediaEngine::StartNext() {
 }
 
 void TCustomMediaEngine::StopConvert(bool wait) {
+    // Without a run there is nothing to stop; ending the waiting tasks would leave a later
+    // run with tasks that can no longer start.
+    if (!m_working) return;
     std::vector<TConvertTask*> tasks;
     {
         std::lock_guard<std::mutex> g(m_runLock);

@@ -136,7 +136,8 @@ public:
     // Thread count above 0: at most that many tasks at once on worker threads, returns at
     // once. 0 or below: every task runs in this call, which returns after the final event.
     void StartTask(int threadCount);
-    // Makes every task end (running ones stop; tasks not yet started end unstarted).
+    // Makes every task of the run end (running ones stop; tasks not yet started end
+    // unstarted). Does nothing when no run has been started.
     void StopConvert(bool wait);
     // Holds every running worker at its pause gate; ResumeConvert lets them go on.
     void PauseConvert();

@@ -839,4 +839,15 @@ TEST_F(MediaEngineTest, StopFromTheEndOfTheFirstTaskEndsAnUnthreadedRun) {
     EXPECT_EQ(records[3].info.TaskIndex, -1);
 }
 
+TEST_F(MediaEngineTest, StopWithoutARunLeavesTheTasksReadyToRun) {
+    AddTask(TPlan{});
+    AddTask(TPlan{});
+    engine->StopConvert(true);
+    EXPECT_TRUE(Terminated().empty());
+    engine->StartTask(1);
+    ASSERT_TRUE(WaitFinal());
+    for (const auto& r : Terminated()) EXPECT_TRUE(r.info.Finished) << r.info.TaskIndex;
+    EXPECT_EQ(TerminatedIndexes(), (std::vector<int>{0, 1, -1}));
+}
+
 }  // namespace
