@@ -66,7 +66,12 @@ class TCustomMediaEngine::TDoTerminateThread {
 public:
     static void Launch(TCustomMediaEngine& engine, const TTerminateInfo& info, uint64_t ticket, bool isFinal) {
         try {
-            std::thread([&engine, info, ticket, isFinal] { Execute(engine, info, ticket, isFinal); }).detach();
+            std::thread([&engine, info, ticket, isFinal] {
+                // A thread started by a worker inherits its lowered priority; the host's
+                // handler should not wait for an idle processor (a refused raise is ignored).
+                ApplyThreadPriority(tpNormal);
+                Execute(engine, info, ticket, isFinal);
+            }).detach();
         } catch (const std::system_error&) {
             Execute(engine, info, ticket, isFinal);
         }
