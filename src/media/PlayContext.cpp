@@ -90,6 +90,8 @@ void TCustomPlayer::ContextClose(PlayContext* ctx) {
     if (ctx->refresh.joinable()) ctx->refresh.join();
     for (TPictureEntry& entry : ctx->pictq)
         if (entry.overlay) gAVUtil.av_frame_free(&entry.overlay);
+    if (ctx->rdft) gAVCodec.av_rdft_end(ctx->rdft);
+    if (ctx->rdftData) gAVUtil.av_freep(&ctx->rdftData);
     ctx_ = nullptr;
     delete ctx;
     ResetRunState();

@@ -22,6 +22,7 @@ struct AVFormatContext;
 struct AVFrame;
 struct AVPacket;
 struct AVStream;
+struct RDFTContext;
 struct AVSubtitle;
 struct SwrContext;
 struct SwsContext;
@@ -100,6 +101,10 @@ struct PlayContext {
     std::vector<int16_t> sampleArray;
     int sampleArrayIndex = 0;
     int lastIStart = 0;
+    RDFTContext* rdft = nullptr;  // spectrum transform (play thread only)
+    int rdftBits = 0;
+    float* rdftData = nullptr;  // av_malloc'd: the transform needs aligned memory
+    int xpos = 0;  // current spectrum column
     std::mutex sampleMutex;
 
     // subtitles

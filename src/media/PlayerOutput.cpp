@@ -124,9 +124,14 @@ void TCustomPlayer::Display(PlayContext* ctx, bool redraw) {
 }
 
 void TCustomPlayer::ShowVisualization(PlayContext* ctx) {
+    const int mode = ctx->showAudio;
     const int channels = ctx->audioChannels;
     const int width = ctx->width, height = ctx->height;
     if (channels <= 0 || width <= 0 || height <= 0) return;
+    // The spectrum: 2^bits points, the smallest power of two not below twice the height.
+    int rdftBits = 1;
+    while ((1 << rdftBits) < 2 * height) ++rdftBits;
+    const int nbFreq = 1 << (rdftBits - 1);
     std::vector<int16_t> samples;
     int iStart;
     {
@@ -134,8 +139,7 @@ void TCustomPlayer::ShowVisualization(PlayContext* ctx) {
         if (ctx->paused) {
             iStart = ctx->lastIStart;
         } else {
-            const int nbFreq = 0;  // the waveform is the only mode shown
-            const int nbDisplay = ctx->showAudio == 1 ? width : 2 * nbFreq;
+            const int nbDisplay = mode == 1 ? width : 2 * nbFreq;
             int delay = int(ctx->audioBufSize - ctx->audioBufIndex) / (2 * channels);
             const int64_t elapsed = gAVUtil.av_gettime_relative() - ctx->lastCallbackTime;
             delay -= int(elapsed * ctx->audioRate / 1000000);
@@ -143,7 +147,7 @@ void TCustomPlayer::ShowVisualization(PlayContext* ctx) {
             if (delay < nbDisplay) delay = nbDisplay;
             iStart = ((ctx->sampleArrayIndex - delay * channels) % kSampleArraySize + kSampleArraySize) %
                      kSampleArraySize;
-            if (ctx->showAudio == 1) {
+            if (mode == 1) {
                 // Start at a rising zero crossing so that the picture stands still.
                 int hMax = INT32_MIN;
                 int best = iStart;
@@ -163,13 +167,58 @@ void TCustomPlayer::ShowVisualization(PlayContext* ctx) {
             }
             ctx->lastIStart = iStart;
         }
-        samples.resize(size_t(width) * channels);
+        const int frames = mode == 1 ? width : 2 * nbFreq;
+        samples.resize(size_t(frames) * channels);
         int idx = iStart;
-        for (int x = 0; x < width; ++x)
+        for (int x = 0; x < frames; ++x)
             for (int ch = 0; ch < channels; ++ch) {
                 samples[size_t(x) * channels + ch] = ctx->sampleArray[idx];
                 idx = (idx + 1) % kSampleArraySize;
             }
+    }
+    if (mode == 2) {
+        if (rdftBits != ctx->rdftBits || !ctx->rdft) {
+            if (ctx->rdft) gAVCodec.av_rdft_end(ctx->rdft);
+            ctx->rdft = gAVCodec.av_rdft_init(rdftBits, DFT_R2C);
+            ctx->rdftBits = rdftBits;
+            if (ctx->rdftData) gAVUtil.av_freep(&ctx->rdftData);
+            ctx->rdftData = static_cast<float*>(gAVUtil.av_mallocz(sizeof(float) * (4 * size_t(nbFreq) + 16)));
+        }
+        if (!ctx->rdft || !ctx->rdftData) return;
+        if (visImage_.width() != width || visImage_.height() != height) {
+            visImage_ = QImage(width, height, QImage::Format_BGR888);
+            visImage_.fill(Qt::black);
+            ctx->xpos = 0;
+        }
+        if (visImage_.isNull()) return;
+        const int shown = std::min(channels, 2);
+        // The second channel starts on a 64-byte boundary too.
+        float* data[2] = {ctx->rdftData, ctx->rdftData + ((2 * nbFreq + 15) & ~15)};
+        for (int ch = 0; ch < shown; ++ch) {
+            for (int i = 0; i < 2 * nbFreq; ++i) {
+                const double w = double(i - nbFreq) / nbFreq;
+                data[ch][i] = float(samples[size_t(i) * channels + ch] * (1.0 - w * w));
+            }
+            gAVCodec.av_rdft_calc(ctx->rdft, data[ch]);
+        }
+        const double scale = 1.0 / std::sqrt(double(nbFreq));
+        for (int y = 0; y < height; ++y) {
+            auto magnitude = [&](const float* d) {
+                const double re = d[2 * y], im = d[2 * y + 1];
+                return std::min(255, int(std::lround(std::sqrt(scale * std::sqrt(re * re + im * im)))));
+            };
+            const int a = magnitude(data[0]);
+            const int b = shown > 1 ? magnitude(data[1]) : a;
+            const int row = height - y;
+            if (row < 0 || row >= height) continue;
+            uint8_t* p = visImage_.scanLine(row) + ctx->xpos * 3;
+            p[0] = uint8_t((a + b) / 2);  // blue
+            p[1] = uint8_t(b);            // green
+            p[2] = uint8_t(a);            // red
+        }
+        if (surface_) surface_->Present(visImage_, QRect(ctx->xleft, ctx->ytop, width, height));
+        if (!ctx->paused && ++ctx->xpos >= width) ctx->xpos = 0;
+        return;
     }
     if (visImage_.width() != width || visImage_.height() != height)
         visImage_ = QImage(width, height, QImage::Format_BGR888);

@@ -261,6 +261,35 @@ TEST_F(PlayerOutputTest, ResizeWhilePausedRedrawsTheSamePictureAtTheNewSize) {
     r.player.Stop(true);
 }
 
+TEST_F(PlayerOutputTest, SpectrumShowsTheToneAtItsFrequency) {
+    TRecordingPlayer r;
+    ASSERT_TRUE(r.player.Open(Fixtures::Path("audio_only.mp3"), &r.surface, false)) << r.player.LastErrMsg();
+    TPlayerTestAccess::Context(r.player)->showAudio = 2;
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.player.Position() > 800000; }, std::chrono::seconds(4)));
+    const QImage picture = r.surface.LastPicture();
+    r.player.Stop(true);
+    ASSERT_EQ(picture.size(), QSize(320, 240));
+    // 512 points at 44100 Hz: 440 Hz falls into bin 5, drawn at row 240 - 5. Every drawn
+    // column (past the start of the sound) peaks there.
+    int columns = 0;
+    for (int x = 5; x < picture.width(); ++x) {
+        int best = -1, bestValue = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            const int value = qRed(picture.pixel(x, y));
+            if (value > bestValue) {
+                bestValue = value;
+                best = y;
+            }
+        }
+        if (bestValue < 100) continue;
+        ++columns;
+        EXPECT_NEAR(best, 235, 1) << "column " << x;
+        // Stereo tone: both channels alike, so red and green match.
+        EXPECT_NEAR(qGreen(picture.pixel(x, best)), bestValue, 2);
+    }
+    EXPECT_GT(columns, 10);
+}
+
 TEST_F(PlayerOutputTest, SoundCorrectionStaysWithinTenPercentAndTheBuffer) {
     // A context whose sound runs 1 s ahead of an external master clock: after the
     // averaging period the chunk is lengthened by at most 10%, repeating its last frame.
