@@ -250,7 +250,8 @@ bool TCustomPlayer::Open(const QString& FileName, TVideoSurface* surface, bool P
     eventTerminated_ = false;
     eventThreadEnded_ = false;
     playThreadEnded_ = false;
-    eventThread_ = std::thread([this] { EventThreadRun(); });
+    eventStop_ = std::make_shared<std::atomic<bool>>(false);
+    eventThread_ = std::thread([this, stop = eventStop_] { EventThreadRun(stop); });
     playThread_ = std::thread([this] { PlayThreadRun(); });
     return true;
 }
@@ -318,25 +319,32 @@ void TCustomPlayer::DeliverRecord(const TEventRing::TRecord& record) {
     }
 }
 
-void TCustomPlayer::EventThreadRun() {
-    while (!eventTerminated_) {
+void TCustomPlayer::EventThreadRun(std::shared_ptr<std::atomic<bool>> stop) {
+    while (!eventTerminated_ && !*stop) {
         TEventRing::TRecord record;
         bool ended = false;
         while (ring_.Take(record)) {
             if (record.Kind != TEventRing::ekQuit) {
-                if (triggerEventInMainThread_)
-                    MainThread::RunSync([&] {
-                        ++deliveringEvent_;
-                        try {
-                            DeliverRecord(record);
-                        } catch (...) {
+                try {
+                    if (triggerEventInMainThread_)
+                        MainThread::RunSync([&] {
+                            ++deliveringEvent_;
+                            try {
+                                DeliverRecord(record);
+                            } catch (...) {
+                                --deliveringEvent_;
+                                throw;
+                            }
                             --deliveringEvent_;
-                            throw;
-                        }
-                        --deliveringEvent_;
-                    });
-                else
-                    DeliverRecord(record);
+                        });
+                    else
+                        DeliverRecord(record);
+                } catch (const std::exception& e) {
+                    if (*stop) return;
+                    MediaLogger().Log(this, llError, std::string("Exception in a player event handler: ") + e.what());
+                }
+                // Let go during the delivery (the handler opened or stopped): touch nothing.
+                if (*stop) return;
             }
             if (record.Kind == TEventRing::ekQuit ||
                 (record.Kind == TEventRing::ekState && record.State == psStop)) {
@@ -347,7 +355,7 @@ void TCustomPlayer::EventThreadRun() {
         if (ended) break;
         ring_.Wait(100);
     }
-    eventThreadEnded_ = true;
+    if (!*stop) eventThreadEnded_ = true;
 }
 
 void TCustomPlayer::JoinThreads(bool waitForEventThread) {
@@ -356,8 +364,16 @@ void TCustomPlayer::JoinThreads(bool waitForEventThread) {
         playThread_.join();
     }
     if (eventThread_.joinable()) {
-        // The event thread may be handing a record to the main thread; keep serving it.
-        if (deliveringEvent_ > 0) return;
+        if (deliveringEvent_ > 0) {
+            // Called from one of its own handlers: it cannot end before the handler returns.
+            // Before a new file opens, let it go; it stops once the handler has returned.
+            if (waitForEventThread) {
+                *eventStop_ = true;
+                eventThread_.detach();
+                eventThreadEnded_ = true;
+            }
+            return;
+        }
         if (!waitForEventThread && !eventThreadEnded_) return;
         if (!MainThread::WaitFor([this] { return eventThreadEnded_.load(); }, std::chrono::milliseconds(3000))) {
             // A record that never arrives (no psStop posted) must not keep the thread.

@@ -157,7 +157,7 @@ private:
     bool StartSDL();
     void QuitSDL();
     void PlayThreadRun();
-    void EventThreadRun();
+    void EventThreadRun(std::shared_ptr<std::atomic<bool>> stop);
     void DeliverRecord(const TEventRing::TRecord& record);
     void JoinThreads(bool waitForEventThread);
     void SeekRequest(int64_t pos, int64_t rel, int flags, bool wait);
@@ -237,6 +237,8 @@ private:
     std::thread playThread_;
     std::thread eventThread_;
     std::atomic<bool> eventTerminated_{false};
+    // Set when an event thread is let go while it delivers (Open or Stop from a handler).
+    std::shared_ptr<std::atomic<bool>> eventStop_;
     int deliveringEvent_ = 0;
 
     // picture converters (hook: video decoding thread; grabber: caller's thread; display:

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "PlayerTestSupport.h"
@@ -185,6 +186,28 @@ TEST_F(PlayerTest, SeekRelativeMovesFromTheMasterClock) {
     // Far sooner than playing could have brought it there.
     EXPECT_LT(timer.elapsed(), 600);
     r.player.Stop(true);
+}
+
+TEST_F(PlayerTest, HandlerThatOpensTheNextFileAtTheEnd) {
+    // A host that chains files from its state handler: Open runs inside the delivery of psEnd.
+    TPreviewPlayer player;
+    TOffscreenSurface surface;
+    std::vector<TPlayState> states;
+    int opened = 0;
+    player.OnState = [&](TCustomPlayer* p, TPlayState s) {
+        states.push_back(s);
+        if (s == psEnd && opened < 2) {
+            ++opened;
+            EXPECT_TRUE(p->Open(Fixtures::Path("odd_641x361.avi"), &surface, false)) << p->LastErrMsg();
+        }
+    };
+    ASSERT_TRUE(player.Open(Fixtures::Path("odd_641x361.avi"), &surface, false)) << player.LastErrMsg();
+    ASSERT_TRUE(MainThread::WaitFor(
+        [&] { return opened == 2 && std::count(states.begin(), states.end(), psEnd) >= 3; },
+        std::chrono::seconds(8)));
+    player.Stop(true);
+    EXPECT_EQ(states.back(), psStop);
+    EXPECT_EQ(std::count(states.begin(), states.end(), psPlay), 3);
 }
 
 TEST_F(PlayerTest, NoStreamToPlayFails) {
