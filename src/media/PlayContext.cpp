@@ -610,6 +610,7 @@ void TCustomPlayer::UpdatePosition(PlayContext* ctx) {
     } else {
         return;
     }
+    std::lock_guard<std::mutex> positionLock(positionMutex_);
     position_ = pos;
     if (ctx->duration > 0 && pos >= ctx->duration) {
         pos = ctx->duration;

@@ -212,6 +212,7 @@ private:
 
     // run-time state
     bool surfaceOpen_ = false;
+    std::mutex positionMutex_;  // UpdatePosition runs on the play and the video thread
     int64_t lastPostedPosition_ = -1;
     bool positionPosted_ = false;
     std::atomic<bool> stepFlag_{false};
