@@ -3,6 +3,7 @@
 
 #include "media/PreviewPlayer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -476,10 +477,10 @@ void TCustomPlayer::SeekRelative(int Flags, bool Wait, double Seconds) {
     PlayContext* ctx = ctx_.load();
     if (!ctx) return;
     if (Flags & AVSEEK_FLAG_BYTE) {
-        int64_t pos = ctx->videoCurrentPos;
-        if (pos < 0 && ctx->ic->pb) pos = gAVFormat.avio_seek(ctx->ic->pb, 0, SEEK_CUR);
+        const int64_t pos = ctx->ic->pb ? gAVFormat.avio_seek(ctx->ic->pb, 0, SEEK_CUR) : 0;
         const double rate = ctx->ic->bit_rate > 0 ? ctx->ic->bit_rate / 8.0 : 180000.0;
-        SeekRequest(pos + int64_t(Seconds * rate), int64_t(Seconds * rate), Flags, Wait);
+        const int64_t amount = int64_t(Seconds * rate);
+        SeekRequest(std::max<int64_t>(pos, 0) + amount, amount, Flags, Wait);
         return;
     }
     const double clock = MasterClockOf(ctx);

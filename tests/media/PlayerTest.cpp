@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "PlayerTestSupport.h"
+#include "engine/MediaLib.h"
 #include "engine/MediaLibLoader.h"
 
 namespace {
@@ -210,6 +211,25 @@ TEST_F(PlayerTest, HandlerThatOpensTheNextFileAtTheEnd) {
     EXPECT_EQ(std::count(states.begin(), states.end(), psPlay), 3);
 }
 
+TEST_F(PlayerTest, FailedSeekIsLoggedAndStillCompletes) {
+    TLogRecorder log;
+    TRecordingPlayer r;
+    const QString path = Fixtures::Path("mp4_h264_aac.mp4");
+    ASSERT_TRUE(r.player.Open(path, &r.surface, true)) << r.player.LastErrMsg();
+    ASSERT_TRUE(r.WaitState(psPause));
+    // The MP4 demuxer cannot seek by bytes: all three attempts fail.
+    QElapsedTimer timer;
+    timer.start();
+    r.player.Seek(AVSEEK_FLAG_BYTE, true, 1000);
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(log.CountStartingWith(path.toStdString() + ": error while seeking"), 1);
+    EXPECT_TRUE(r.player.Paused());
+    // The next seek is taken.
+    r.player.Seek(0, true, 1000000);
+    EXPECT_FALSE(TPlayerTestAccess::Context(r.player)->seekReq);
+    r.player.Stop(true);
+}
+
 TEST_F(PlayerTest, NoStreamToPlayFails) {
     TRecordingPlayer r;
     r.player.SetDisableAudio(true);
@@ -237,12 +257,18 @@ TEST_F(PlayerTest, SecondSeekBeforeTheFirstIsDoneIsIgnored) {
     ASSERT_TRUE(r.WaitState(psPause));
     PlayContext* ctx = TPlayerTestAccess::Context(r.player);
     ASSERT_NE(ctx, nullptr);
+    const int shown = r.surface.PresentCount();
     r.player.Seek(0, false, 1000000);
-    const bool pending = ctx->seekReq;
     r.player.Seek(0, false, 500000);
-    if (pending) {
-        EXPECT_EQ(ctx->seekPos, 1000000);
-    }
+    EXPECT_EQ(ctx->seekPos, 1000000);
+    // The picture that the seek brings is the one at 1 s.
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.surface.PresentCount() > shown && !ctx->seekReq; },
+                                    std::chrono::seconds(3)));
+    MainThread::Sleep(std::chrono::milliseconds(200));
+    int64_t pts = 0;
+    r.player.CurrentFrame(pts);
+    EXPECT_GT(pts, 800000);
+    EXPECT_LT(pts, 1200000);
     r.player.Stop(true);
 }
 
