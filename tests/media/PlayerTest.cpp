@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "PlayerTestSupport.h"
@@ -228,6 +229,25 @@ TEST_F(PlayerTest, FailedSeekIsLoggedAndStillCompletes) {
     r.player.Seek(0, true, 1000000);
     EXPECT_FALSE(TPlayerTestAccess::Context(r.player)->seekReq);
     r.player.Stop(true);
+}
+
+TEST_F(PlayerTest, PicturesFollowTheSoundClock) {
+    // The sound device (the dummy driver consumes in real time) drives the master clock; the
+    // picture on screen stays within a few frames of it.
+    TRecordingPlayer r;
+    ASSERT_TRUE(r.player.Open(Fixtures::Path("avi_mpeg4_mp3.avi"), &r.surface, false)) << r.player.LastErrMsg();
+    ASSERT_TRUE(MainThread::WaitFor([&] { return r.player.Position() > 300000; }, std::chrono::seconds(3)));
+    int samples = 0;
+    double worst = 0;
+    while (r.Count(psEnd) == 0 && r.player.Position() < 1700000 && samples < 40) {
+        const double diff = TPlayerTestAccess::VideoClock(r.player) - TPlayerTestAccess::AudioClock(r.player);
+        worst = std::max(worst, std::fabs(diff));
+        ++samples;
+        MainThread::Sleep(std::chrono::milliseconds(30));
+    }
+    r.player.Stop(true);
+    EXPECT_GT(samples, 10);
+    EXPECT_LT(worst, 0.12);
 }
 
 TEST_F(PlayerTest, NoStreamToPlayFails) {

@@ -20,6 +20,8 @@
 class TPlayerTestAccess {
 public:
     static PlayContext* Context(TCustomPlayer& p) { return p.ctx_.load(); }
+    static double VideoClock(TCustomPlayer& p) { return p.VideoClock(p.ctx_.load()); }
+    static double AudioClock(TCustomPlayer& p) { return p.AudioClock(p.ctx_.load()); }
     static int Synchronize(TCustomPlayer& p, PlayContext* ctx, int size) { return p.SynchronizeAudio(ctx, size); }
 };
 
