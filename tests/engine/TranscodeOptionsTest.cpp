@@ -603,6 +603,14 @@ TEST_F(TranscodeOptionsTest, PalDvdTargetOnAnNtscSource) {
     EXPECT_FLOAT_EQ(s.FrameAspectRatio, 16.0f / 9.0f);
     EXPECT_TRUE(Logged(llInfo, "Assuming 16:9 for aspect ratio"));
     EXPECT_FALSE(Logged(llVerbose, "for target."));  // the norm was given
+
+    // The container options reach the real output context, the muxer's own ones included.
+    AVFormatContext* out = nullptr;
+    ASSERT_GE(gAVFormat.avformat_alloc_output_context2(&out, nullptr, "dvd", nullptr), 0);
+    s.CopyCodecOptions(out, s.FormatHolder(), kOptMaskOutputContainer);
+    EXPECT_EQ(out->packet_size, 2048u);
+    EXPECT_EQ(Int(out, "muxrate"), 10080000);
+    gAVFormat.avformat_free_context(out);
 }
 
 TEST_F(TranscodeOptionsTest, TargetNormIsGuessedFromRatesAndInputs) {
