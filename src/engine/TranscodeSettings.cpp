@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -63,11 +64,20 @@ int StrToInt(const std::string& s) {
     return int(v);
 }
 
+// Reads a decimal number at the start of text with "." as the decimal separator whatever the
+// process locale says; returns the characters used (0: none).
+size_t ReadDecimal(const char* text, size_t length, double& value) {
+    const size_t start = length > 0 && text[0] == '+' ? 1 : 0;
+    if (start == 1 && length > 1 && text[1] == '-') return 0;
+    const auto r = std::from_chars(text + start, text + length, value, std::chars_format::general);
+    if (r.ec != std::errc()) return 0;
+    return size_t(r.ptr - text);
+}
+
 double StrToFloat(const std::string& s) {
     const std::string t = Trim(s);
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    if (t.empty() || *end != '\0' || !std::isfinite(v))
+    double v = 0;
+    if (t.empty() || ReadDecimal(t.data(), t.size(), v) != t.size() || !std::isfinite(v))
         throw EConvertError(Format("'%s' is not a valid floating point value", s.c_str()));
     return v;
 }
@@ -414,10 +424,8 @@ void TTranscodeSettings::SetAspect(const std::string& value) {
         const long y = std::strtol(value.c_str() + colon + 1, nullptr, 10);
         ar = y > 0 ? double(x) / double(y) : 0.0;
     } else {
-        char* end = nullptr;
         const std::string t = Trim(value);
-        ar = std::strtod(t.c_str(), &end);
-        if (t.empty() || *end != '\0' || !std::isfinite(ar)) ar = 0;
+        if (t.empty() || ReadDecimal(t.data(), t.size(), ar) != t.size() || !std::isfinite(ar)) ar = 0;
     }
     if (ar == 0) throw ConvertException("Incorrect aspect ratio specification.");
     FrameAspectRatio = float(ar);
@@ -537,7 +545,8 @@ void TTranscodeSettings::ParseOption(const std::string& name, const std::string&
         char* e = nullptr;
         const long index = std::strtol(value.c_str(), &e, 0);
         if (*e) ++e;
-        const double scale = std::strtod(e, nullptr);
+        double scale = 0;
+        ReadDecimal(e, std::strlen(e), scale);
         if (index < 0 || index >= kMaxStreams)
             throw ConvertException(Format("stream index over MAX_STREAMS(%d)", kMaxStreams));
         if (NextInputIndex >= 0 && NextInputIndex < kMaxFiles) InputTsScale[NextInputIndex][index] = scale;

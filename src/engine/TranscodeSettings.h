@@ -257,8 +257,11 @@ namespace OptText {
 // "'%s' is not a valid integer value".
 int StrToInt(const std::string& s);
 int64_t StrToInt64(const std::string& s);
-// Decimal number; a malformed text raises EConvertError "'%s' is not a valid floating point value".
+// Decimal number ("." separates the decimals in every locale); a malformed text raises
+// EConvertError "'%s' is not a valid floating point value".
 double StrToFloat(const std::string& s);
+// The decimal number at the start of text; returns the characters read (0: none).
+size_t ReadDecimal(const char* text, size_t length, double& value);
 std::string Trim(const std::string& s);
 std::string LowerCase(const std::string& s);
 // Four-character code of a tag (first character in the lowest byte).

@@ -251,6 +251,32 @@ TEST_F(TranscodeOptionsTest, ParseOptionFailuresCarryTheirMessages) {
     EXPECT_THROW(s.ParseOption("loglevel", "loud"), std::invalid_argument);
 }
 
+TEST(OptionNumbers, IntegersAndDecimalsReadAsTheOptionsExpect) {
+    using namespace OptText;
+    EXPECT_EQ(StrToInt(" 42 "), 42);
+    EXPECT_EQ(StrToInt("-7"), -7);
+    EXPECT_EQ(StrToInt("$1F"), 31);
+    EXPECT_EQ(StrToInt("0x10"), 16);
+    EXPECT_EQ(StrToInt64("-9223372036854775808"), std::numeric_limits<int64_t>::min());
+    for (const char* bad : {"", "12a", "+-1", "2147483648", "0x", "1 2"})
+        EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
+    EXPECT_DOUBLE_EQ(StrToFloat("0.71"), 0.71);
+    EXPECT_DOUBLE_EQ(StrToFloat("+2"), 2.0);
+    EXPECT_DOUBLE_EQ(StrToFloat("-3e2"), -300.0);
+    for (const char* bad : {"", "1,5", "+-1", "inf", "nan", "1.5x"})
+        EXPECT_THROW(StrToFloat(bad), EConvertError) << bad;
+    try {
+        StrToInt("x1");
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'x1' is not a valid integer value");
+    }
+    try {
+        StrToFloat("y");
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'y' is not a valid floating point value");
+    }
+}
+
 TEST_F(TranscodeOptionsTest, MatricesTakeSixtyFourCoefficients) {
     std::string text;
     for (int i = 1; i <= 64; ++i) text += std::to_string(i) + (i < 64 ? "," : "");
