@@ -418,7 +418,8 @@ void TCustomPlayer::Stop(bool Wait) {
                 ContextClose(ctx);
         }
         MainThread::WaitFor([this] { return playThreadEnded_.load(); });
-        JoinThreads(false);
+        // The event thread ends once psStop (or the quit record) is delivered.
+        JoinThreads(deliveringEvent_ == 0);
         QuitSDL();
     }
 }

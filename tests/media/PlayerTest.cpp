@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -358,8 +359,16 @@ TEST_F(PlayerTest, CurrentFrameBeforeTheFirstPictureIsBlackAtTheVideoSize) {
     r.player.Stop(true);
 }
 
+int EntriesIn(const char* folder) { return int(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size()); }
+
 TEST_F(PlayerTest, ManyOpenStopCycles) {
     TRecordingPlayer r;
+    // One cycle first, so that lazily started library threads and handles exist before the
+    // counts are taken.
+    ASSERT_TRUE(r.player.Open(Fixtures::Path("mp4_h264_aac.mp4"), &r.surface, false)) << r.player.LastErrMsg();
+    r.player.Stop(true);
+    const int threads = EntriesIn("/proc/self/task");
+    const int files = EntriesIn("/proc/self/fd");
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < 12; ++i) {
@@ -376,6 +385,9 @@ TEST_F(PlayerTest, ManyOpenStopCycles) {
     EXPECT_GE(r.Count(psStop), 1);
     EXPECT_EQ(r.states.back(), psStop);
     EXPECT_FALSE(r.player.Playing());
+    // Every thread ended and every file and device was closed.
+    EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
+    EXPECT_EQ(EntriesIn("/proc/self/fd"), files);
 }
 
 }  // namespace
