@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <locale.h>
 #include <set>
 
 #include "engine/FrameHook.h"
@@ -93,6 +94,25 @@ using namespace OptText;
 
 namespace {
 
+// While it lives, the calling thread reads and writes numbers the C way ("0.71"), whatever
+// locale the process runs in: the media library parses and prints option values with the C
+// library's locale-dependent number functions.
+class TCNumericScope {
+public:
+    TCNumericScope() {
+        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+        if (cLocale) old_ = uselocale(cLocale);
+    }
+    ~TCNumericScope() {
+        if (old_) uselocale(old_);
+    }
+    TCNumericScope(const TCNumericScope&) = delete;
+    TCNumericScope& operator=(const TCNumericScope&) = delete;
+
+private:
+    locale_t old_ = locale_t(nullptr);
+};
+
 bool StrToBool(const std::string& s) { return s != "0"; }
 
 uint32_t TagOption(const std::string& value, int line) {
@@ -113,6 +133,7 @@ std::vector<std::string> UniqueNames(const std::vector<std::string>& names) {
 // Copies the values of the named options from one AVOption object to another, skipping
 // options either side lacks or refuses.
 void CopyOptionValues(void* from, void* to, const std::vector<std::string>& names, int mask) {
+    const TCNumericScope cNumbers;
     for (const std::string& name : UniqueNames(names)) {
         if (!gAVUtil.av_opt_find(from, name.c_str(), nullptr, mask, AV_OPT_SEARCH_CHILDREN)) continue;
         uint8_t* buf = nullptr;
@@ -207,6 +228,7 @@ bool TTranscodeSettings::SetCodecOption(const std::string& name0, const std::str
 }
 
 bool TTranscodeSettings::SetCodecOptionImpl(const std::string& name, const std::string& value) {
+    const TCNumericScope cNumbers;
     if (name.empty() || value.empty() || !formatHolder_) return false;
     bool found = false, rejected = false;
     std::string recorded = name;
@@ -491,6 +513,7 @@ void TTranscodeSettings::SetMatrix(std::vector<uint16_t>& matrix, const std::str
 // ---------------------------------------------------------------- the interpreter
 
 void TTranscodeSettings::ParseOption(const std::string& name, const std::string& value) {
+    const TCNumericScope cNumbers;
     const std::string& n = name;
     auto is = [&n](std::initializer_list<const char*> names) {
         for (const char* s : names)

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <clocale>
 #include <functional>
 #include <string>
 #include <vector>
@@ -275,6 +276,24 @@ TEST(OptionNumbers, IntegersAndDecimalsReadAsTheOptionsExpect) {
     } catch (const EConvertError& e) {
         EXPECT_STREQ(e.what(), "'y' is not a valid floating point value");
     }
+}
+
+TEST_F(TranscodeOptionsTest, DecimalOptionsReadTheSameInACommaLocale) {
+    const std::string saved = setlocale(LC_ALL, nullptr);
+    const char* comma = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"})
+        if (setlocale(LC_ALL, name)) {
+            comma = name;
+            break;
+        }
+    if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
+    s.ParseOption("vcodec", "libx264");
+    EXPECT_NO_THROW(s.ParseOption("vpre", "libx264-psp"));
+    EXPECT_NO_THROW(s.ParseOption("aspect", "1.5"));
+    double q = 0;
+    gAVUtil.av_opt_get_double(Video(), "i_qfactor", 0, &q);
+    setlocale(LC_ALL, saved.c_str());
+    EXPECT_NEAR(q, 0.71, 1e-6);
 }
 
 TEST_F(TranscodeOptionsTest, MatricesTakeSixtyFourCoefficients) {
