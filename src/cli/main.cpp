@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QTextStream>
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName("kelto-cli");
+    // The media libraries read and write decimal numbers with the C library's locale.
+    std::setlocale(LC_NUMERIC, "C");
     MainThread::Init();
     QStringList args;
     for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
