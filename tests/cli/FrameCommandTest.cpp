@@ -7,10 +7,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <string>
+
+#include "cli/CliRunner.h"
 
 #include "cli/EffectOptions.h"
 #include "effects/FrameEffects.h"
@@ -18,28 +19,7 @@
 
 namespace {
 
-struct TRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-TRun RunCli(const QStringList& args) {
-    QProcess p;
-    p.setProgram(QCoreApplication::applicationDirPath() + "/kelto-cli");
-    p.setArguments(args);
-    p.start();
-    TRun r;
-    if (!p.waitForStarted(10000)) {
-        r.err = "could not start " + p.program().toStdString();
-        return r;
-    }
-    p.waitForFinished(60000);
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
-}
+using TRun = TCliRun;
 
 QByteArray ReadAll(const QString& path) {
     QFile f(path);

@@ -6,37 +6,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 #include <string>
+
+#include "cli/CliRunner.h"
 
 #include "fixtures/Fixtures.h"
 #include "media/AVProbe.h"
 
 namespace {
 
-struct TRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-TRun RunCli(const QStringList& args, const QString& program = QString()) {
-    QProcess p;
-    p.setProgram(program.isEmpty() ? QCoreApplication::applicationDirPath() + "/kelto-cli" : program);
-    p.setArguments(args);
-    p.start();
-    TRun r;
-    if (!p.waitForStarted(10000)) {
-        r.err = "could not start " + p.program().toStdString();
-        return r;
-    }
-    p.waitForFinished(60000);
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
-}
+using TRun = TCliRun;
 
 std::string WithoutCR(std::string s) {
     std::string out;

@@ -4,10 +4,11 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <string>
+
+#include "cli/CliRunner.h"
 
 #include "fixtures/Fixtures.h"
 #include "platform/Bitmap24.h"
@@ -21,17 +22,8 @@ struct TRun {
 };
 
 TRun RunPlay(const QStringList& args) {
-    QProcess p;
-    p.setProgram(QCoreApplication::applicationDirPath() + "/kelto-cli");
-    p.setArguments(QStringList{"play"} + args);
-    p.start();
-    TRun r;
-    if (!p.waitForStarted(10000)) return r;
-    p.waitForFinished(30000);
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    const TCliRun r = RunCli(QStringList{"play"} + args);
+    return {r.status, QString::fromStdString(r.out), QString::fromStdString(r.err)};
 }
 
 class PlayCommandTest : public ::testing::Test {
