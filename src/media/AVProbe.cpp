@@ -309,18 +309,19 @@ int TCustomAVProbe::ResolveStreamIndex(int Index, int mediaType, const char* kin
     return Index;
 }
 
-void TCustomAVProbe::FillCommon(AVStream* st, std::string& Language, std::string& CodecName, int64_t& StartTime,
-                                int64_t& StartTimeUs, int64_t& Duration, int64_t& DurationUs, int32_t& BitRate) {
-    Language = MetadataText(st->metadata, "language");
-    CodecName = ProbeCodecName(st->codecpar);
-    StartTime = st->start_time;
-    Duration = st->duration;
+void TCustomAVProbe::FillCommon(AVStream* st, TStreamInfoCommon& Info) {
+    Info.Language = MetadataText(st->metadata, "language");
+    Info.CodecName = ProbeCodecName(st->codecpar);
+    Info.StartTime = st->start_time;
+    Info.Duration = st->duration;
     RepairTimeBase(st);
-    if (StartTime != AV_NOPTS_VALUE) StartTimeUs = gAVUtil.av_rescale_q(StartTime, st->time_base, kMicroseconds);
-    if (Duration != AV_NOPTS_VALUE) DurationUs = gAVUtil.av_rescale_q(Duration, st->time_base, kMicroseconds);
+    if (Info.StartTime != AV_NOPTS_VALUE)
+        Info.StartTimeUs = gAVUtil.av_rescale_q(Info.StartTime, st->time_base, kMicroseconds);
+    if (Info.Duration != AV_NOPTS_VALUE)
+        Info.DurationUs = gAVUtil.av_rescale_q(Info.Duration, st->time_base, kMicroseconds);
     // The decoder context's numbers of the earlier generation are the stream's codec
     // parameters in this one.
-    BitRate = ClampToInt32(st->codecpar->bit_rate);
+    Info.BitRate = ClampToInt32(st->codecpar->bit_rate);
 }
 
 bool TCustomAVProbe::GetVideoStreamInfo(int Index, TVideoStreamInfo& Info) {
@@ -328,8 +329,7 @@ bool TCustomAVProbe::GetVideoStreamInfo(int Index, TVideoStreamInfo& Info) {
     const int index = ResolveStreamIndex(Index, AVMEDIA_TYPE_VIDEO, "video");
     if (index < 0) return false;
     AVStream* st = FormatContext_->streams[index];
-    FillCommon(st, Info.Language, Info.CodecName, Info.StartTime, Info.StartTimeUs, Info.Duration, Info.DurationUs,
-               Info.BitRate);
+    FillCommon(st, Info);
     const AVCodecParameters* par = st->codecpar;
     Info.Height = par->height;
     Info.Width = par->width;
@@ -348,8 +348,7 @@ bool TCustomAVProbe::GetAudioStreamInfo(int Index, TAudioStreamInfo& Info) {
     const int index = ResolveStreamIndex(Index, AVMEDIA_TYPE_AUDIO, "audio");
     if (index < 0) return false;
     AVStream* st = FormatContext_->streams[index];
-    FillCommon(st, Info.Language, Info.CodecName, Info.StartTime, Info.StartTimeUs, Info.Duration, Info.DurationUs,
-               Info.BitRate);
+    FillCommon(st, Info);
     const AVCodecParameters* par = st->codecpar;
     Info.Channels = par->ch_layout.nb_channels;
     Info.SampleRate = par->sample_rate;

@@ -43,9 +43,10 @@ struct TFileStreamInfo {
     std::string Genre;
 };
 
-// One video stream. StartTime and Duration are in the stream's own time base and may
-// hold the library's no-time-stamp marker (INT64_MIN); the ...Us fields then stay -1.
-struct TVideoStreamInfo {
+// The fields every stream record begins with. StartTime and Duration are in the stream's
+// own time base and may hold the library's no-time-stamp marker (INT64_MIN); the ...Us
+// fields then stay -1.
+struct TStreamInfoCommon {
     std::string Language;
     std::string CodecName;
     int64_t StartTime = -1;
@@ -53,6 +54,10 @@ struct TVideoStreamInfo {
     int64_t Duration = -1;
     int64_t DurationUs = -1;
     int32_t BitRate = -1;
+};
+
+// One video stream.
+struct TVideoStreamInfo : TStreamInfoCommon {
     int32_t Height = -1;
     int32_t Width = -1;
     float AspectRatio = -1.0f;  // display aspect ratio; 0 when the sample aspect ratio is 0/1
@@ -62,14 +67,7 @@ struct TVideoStreamInfo {
 };
 
 // One audio stream.
-struct TAudioStreamInfo {
-    std::string Language;
-    std::string CodecName;
-    int64_t StartTime = -1;
-    int64_t StartTimeUs = -1;
-    int64_t Duration = -1;
-    int64_t DurationUs = -1;
-    int32_t BitRate = -1;
+struct TAudioStreamInfo : TStreamInfoCommon {
     int32_t Channels = -1;
     int32_t SampleRate = -1;
     int32_t SampleFormat = -1;
@@ -150,8 +148,7 @@ private:
     void ReadFileInfo(TFileStreamInfo& Info) const;
     // Resolves Index for a stream record of the given media type; -1 after reporting.
     int ResolveStreamIndex(int Index, int mediaType, const char* kindName);
-    void FillCommon(AVStream* st, std::string& Language, std::string& CodecName, int64_t& StartTime,
-                    int64_t& StartTimeUs, int64_t& Duration, int64_t& DurationUs, int32_t& BitRate);
+    void FillCommon(AVStream* st, TStreamInfoCommon& Info);
     std::string StreamLine(int index) const;
 };
 
